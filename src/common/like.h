@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStringView>
+
+namespace arcsweep {
+
+// Matches a whole name against a Like pattern: "*" any run, "?" one character,
+// "#" one decimal digit, "[list]" one character of the list ("a-z" ranges by code,
+// a hyphen first or last stands for itself), "[!list]" one character not in it.
+// Brackets make "*?#[" literal. Characters compare exactly: callers lower-case both
+// sides when case must not matter. A malformed pattern ("[", "[a-", "[z-a]") matches
+// nothing. Runs in O(name x pattern) time whatever the pattern holds.
+bool likeMatch(QStringView name, QStringView pattern);
+
+// True when the pattern is well formed.
+bool likeIsValid(QStringView pattern);
+
+} // namespace arcsweep

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace arcsweep {
+
+// Plain text data files: UTF-8, lines written with CR LF. Readers accept CR LF,
+// CR and LF alone as line ends, so files edited with any editor read the same.
+namespace TextFile {
+
+// Calls `line` for each line of the file, in order, until it returns false or the
+// file ends. Returns false when the file cannot be opened. Reads in blocks, so a
+// huge or binary file costs no more memory than its longest line (capped).
+bool forEachLine(const QString &path, const std::function<bool(const QString &)> &line);
+
+// Up to `maxLines` lines of the file (all when negative); empty when it cannot be read.
+QStringList readLines(const QString &path, qsizetype maxLines = -1);
+
+// True when some line of the file equals `text` exactly (whole line, case-sensitive).
+bool containsLine(const QString &path, const QString &text);
+
+// Appends each line with CR LF after the file's last line; creates the file when
+// missing. False on any failure.
+bool appendLines(const QString &path, const QStringList &lines);
+
+// Replaces the file with these lines (CR LF). False on any failure.
+bool writeLines(const QString &path, const QStringList &lines);
+
+// Writes one line with CR LF to an open file.
+bool writeLine(QFileDevice &file, const QString &text);
+
+} // namespace TextFile
+} // namespace arcsweep

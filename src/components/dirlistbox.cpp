@@ -1,0 +1,89 @@
+#include "components/dirlistbox.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace arcsweep {
+
+namespace {
+constexpr int PathRole = Qt::UserRole + 1;
+}
+
+DirListBox::DirListBox(QWidget *parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(this, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem *it) { openRow(row(it)); });
+}
+
+bool DirListBox::setPath(const QString &path) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isDir() || !info.isExecutable())
+        return false;
+    const QString clean = QDir::cleanPath(info.absoluteFilePath());
+    QDir dir(clean);
+    if (!dir.isReadable())
+        return false;
+
+    QStringList subfolders =
+        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(subfolders.begin(), subfolders.end(),
+              [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+
+    clear();
+    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    // Ancestors from the root down to the folder itself.
+    QStringList chain;
+    for (QString p = clean;; p = QFileInfo(p).path()) {
+        chain.prepend(p);
+        if (QFileInfo(p).path() == p || p == u"/")
+            break;
+    }
+    int depth = 0;
+    for (const QString &p : chain) {
+        const QString label = p == u"/" ? p : QFileInfo(p).fileName();
+        auto *it = new QListWidgetItem(open, QString(depth * 2, u' ') + label, this);
+        it->setData(PathRole, p);
+        ++depth;
+    }
+    const int current = count() - 1;
+    for (const QString &name : subfolders) {
+        auto *it = new QListWidgetItem(closed, QString(depth * 2, u' ') + name, this);
+        it->setData(PathRole, clean == u"/" ? u'/' + name : clean + u'/' + name);
+    }
+    {
+        const QSignalBlocker block(this);
+        setCurrentRow(current);
+    }
+    path_ = clean;
+    emit Change();
+    return true;
+}
+
+QString DirListBox::List(int row) const {
+    const QListWidgetItem *it = item(row);
+    return it ? it->data(PathRole).toString() : QString();
+}
+
+void DirListBox::openRow(int row) {
+    const QString target = List(row);
+    if (!target.isEmpty() && target != path_)
+        setPath(target);
+}
+
+void DirListBox::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        openRow(currentRow());
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+} // namespace arcsweep

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QComboBox>
+
+namespace arcsweep {
+
+// The volumes the program can browse: every valid, ready mounted volume except
+// pseudo file systems, plus the volumes of the current and home folders. Setting
+// Drive (a volume root, or any path on it) raises Change synchronously.
+class DriveListBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DriveListBox(QWidget *parent = nullptr);
+
+    QString Drive() const { return drive_; }
+    void setDrive(const QString &pathOnVolume);
+    void Refresh();
+
+signals:
+    void Change();
+
+private:
+    QString drive_;
+};
+
+} // namespace arcsweep

@@ -1,0 +1,198 @@
+#include "components/ziplayout.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
+#include <vector>
+
+namespace arcsweep {
+
+namespace {
+
+constexpr quint32 kLocalSig = 0x04034b50;
+constexpr quint32 kCentralSig = 0x02014b50;
+constexpr quint32 kEndSig = 0x06054b50;
+constexpr quint32 kZip64EndSig = 0x06064b50;
+constexpr quint32 kZip64LocatorSig = 0x07064b50;
+constexpr quint64 kEndSize = 22;
+constexpr quint64 kCentralSize = 46;
+constexpr quint64 kLocalSize = 30;
+
+quint16 le16(const uchar *p) { return quint16(p[0] | p[1] << 8); }
+quint32 le32(const uchar *p) { return quint32(le16(p)) | quint32(le16(p + 2)) << 16; }
+quint64 le64(const uchar *p) { return quint64(le32(p)) | quint64(le32(p + 4)) << 32; }
+
+bool readAt(int fd, quint64 offset, void *buf, size_t n) {
+    auto *out = static_cast<uchar *>(buf);
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, out, n, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        offset += quint64(got);
+        n -= size_t(got);
+    }
+    return true;
+}
+
+// Where the central directory lies according to one end record.
+struct Directory {
+    quint64 count = 0;
+    quint64 offset = 0;
+    quint64 size = 0;
+    quint64 end = 0;  // where the directory has to end: the (Zip64) end record
+    bool zip64 = false;
+};
+
+// Reads the directory bounds from the end record at `pos`. False when the record
+// cannot describe a directory in this file (another candidate may).
+bool readDirectory(int fd, quint64 pos, const uchar *eocd, Directory &dir) {
+    dir.count = le16(eocd + 10);
+    dir.size = le32(eocd + 12);
+    dir.offset = le32(eocd + 16);
+    dir.end = pos;
+    uchar loc[20];
+    if (pos >= 20 && readAt(fd, pos - 20, loc, sizeof loc) && le32(loc) == kZip64LocatorSig) {
+        // A locator is only a locator when it points at a Zip64 end record; names
+        // may hold the same signature bytes.
+        const quint64 recordPos = le64(loc + 8);
+        uchar rec[56];
+        if (pos - 20 >= sizeof rec && recordPos <= pos - 20 - sizeof rec && readAt(fd, recordPos, rec, sizeof rec) &&
+            le32(rec) == kZip64EndSig) {
+            dir.count = le64(rec + 32);
+            dir.size = le64(rec + 40);
+            dir.offset = le64(rec + 48);
+            dir.end = recordPos;
+            dir.zip64 = le32(rec + 16) == 0 && le32(rec + 20) == 0;
+            if (!dir.zip64)
+                return false;  // multi-disk
+        }
+    }
+    if (!dir.zip64 && (le16(eocd + 4) != 0 || le16(eocd + 6) != 0))
+        return false;  // multi-disk
+    if (!dir.zip64 && (dir.count == 0xffff || dir.size == 0xffffffff || dir.offset == 0xffffffff))
+        return false;  // needs a Zip64 end record that is not there
+    if (dir.offset > dir.end || dir.size > dir.end - dir.offset)
+        return false;
+    uchar sig[4];
+    return dir.size == 0 || (readAt(fd, dir.offset, sig, 4) && le32(sig) == kCentralSig);
+}
+
+// One entry's local record: header start, compressed size, end of its data.
+struct Span {
+    quint64 start;
+    quint64 compressed;
+    quint64 end;
+};
+
+// Replaces saturated 32-bit sizes and offset by their Zip64 extra field values.
+bool applyZip64Extra(const std::vector<uchar> &extra, quint64 &uncompressed, quint64 &compressed,
+                     quint64 &offset) {
+    size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        const quint16 id = le16(&extra[at]);
+        const size_t len = le16(&extra[at + 2]);
+        at += 4;
+        if (len > extra.size() - at)
+            return false;
+        if (id == 0x0001) {
+            const uchar *p = &extra[at];
+            size_t left = len;
+            for (quint64 *field : {&uncompressed, &compressed, &offset}) {
+                if (*field != 0xffffffff)
+                    continue;
+                if (left < 8)
+                    return false;
+                *field = le64(p);
+                p += 8;
+                left -= 8;
+            }
+            return true;
+        }
+        at += len;
+    }
+    return false;
+}
+
+ZipLayout::Result damaged(const char *problem) {
+    ZipLayout::Result result;
+    result.problem = problem;
+    return result;
+}
+
+} // namespace
+
+ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
+    const quint64 size = quint64(std::max<qint64>(fileSize, 0));
+    if (size < kEndSize)
+        return damaged("too short for an end record");
+
+    // The end record is followed by at most a 65535-byte comment (and perhaps junk):
+    // take the last candidate that describes a directory in this file.
+    const quint64 tailLen = std::min<quint64>(size, kEndSize + 0xffff);
+    const quint64 tailStart = size - tailLen;
+    std::vector<uchar> tail(tailLen);
+    if (!readAt(fd, tailStart, tail.data(), tail.size()))
+        return damaged("cannot read the end of the file");
+    Directory dir;
+    bool found = false;
+    for (qint64 i = qint64(tailLen - kEndSize); i >= 0 && !found; --i) {
+        if (le32(&tail[size_t(i)]) == kEndSig)
+            found = readDirectory(fd, tailStart + quint64(i), &tail[size_t(i)], dir);
+    }
+    tail = {};
+    if (!found)
+        return damaged("no end record describes a central directory");
+    if (dir.size != 0 && dir.offset + dir.size != dir.end)
+        return damaged("bytes between the central directory and the end record");
+
+    std::vector<Span> spans;
+    std::vector<uchar> extra;
+    const quint64 dirEnd = dir.offset + dir.size;
+    for (quint64 pos = dir.offset; pos < dirEnd;) {
+        uchar h[kCentralSize];
+        if (dirEnd - pos < kCentralSize || !readAt(fd, pos, h, sizeof h) || le32(h) != kCentralSig)
+            return damaged("broken central directory record");
+        const quint64 nameLen = le16(h + 28), extraLen = le16(h + 30), commentLen = le16(h + 32);
+        const quint64 recordLen = kCentralSize + nameLen + extraLen + commentLen;
+        if (recordLen > dirEnd - pos)
+            return damaged("central directory record runs past the directory");
+        quint64 compressed = le32(h + 20), uncompressed = le32(h + 24), offset = le32(h + 42);
+        if (compressed == 0xffffffff || uncompressed == 0xffffffff || offset == 0xffffffff) {
+            extra.resize(extraLen);
+            if (!readAt(fd, pos + kCentralSize + nameLen, extra.data(), extra.size()) ||
+                !applyZip64Extra(extra, uncompressed, compressed, offset))
+                return damaged("missing Zip64 sizes");
+        }
+        spans.push_back({offset, compressed, 0});
+        pos += recordLen;
+    }
+    // A 16-bit count wraps in archives of 65536 entries or more without Zip64.
+    if (dir.zip64 ? spans.size() != dir.count : (spans.size() & 0xffff) != dir.count)
+        return damaged("entry count differs from the central directory");
+
+    for (Span &span : spans) {
+        uchar h[kLocalSize];
+        if (span.start > dir.offset || dir.offset - span.start < kLocalSize ||
+            !readAt(fd, span.start, h, sizeof h) || le32(h) != kLocalSig)
+            return damaged("no local header where the directory points");
+        const quint64 dataStart = span.start + kLocalSize + le16(h + 26) + le16(h + 28);
+        if (dataStart > dir.offset || span.compressed > dir.offset - dataStart)
+            return damaged("entry data runs into the central directory");
+        span.end = dataStart + span.compressed;
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span &a, const Span &b) { return a.start < b.start; });
+    for (size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].start < spans[i - 1].end || spans[i].start == spans[i - 1].start)
+            return damaged("entries share or overlap their data");
+    }
+    Result result;
+    result.consistent = true;
+    result.entries = spans.size();
+    return result;
+}
+
+} // namespace arcsweep

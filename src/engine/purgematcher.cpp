@@ -1,0 +1,44 @@
+#include "engine/purgematcher.h"
+
+#include "common/like.h"
+
+namespace arcsweep {
+
+namespace {
+bool isPlain(const QString &pattern) {
+    for (const QChar c : pattern)
+        if (c == u'*' || c == u'?' || c == u'#' || c == u'[')
+            return false;
+    return true;
+}
+} // namespace
+
+void PurgeMatcher::load(const QStringList &table) {
+    patterns_.clear();
+    plain_.clear();
+    wild_.clear();
+    for (const QString &line : table) {
+        if (line.isEmpty())
+            break;  // the first empty slot ends the list
+        const qsizetype index = patterns_.size();
+        patterns_.append(line.toLower());
+        const QString &pattern = patterns_.back();
+        if (!isPlain(pattern))
+            wild_.push_back(index);
+        else if (!plain_.contains(pattern))
+            plain_.insert(pattern, index);
+    }
+}
+
+qsizetype PurgeMatcher::firstMatch(const QString &name) const {
+    const qsizetype plain = plain_.value(name, -1);
+    for (const qsizetype index : wild_) {
+        if (plain >= 0 && index > plain)
+            break;
+        if (likeMatch(name, patterns_.at(index)))
+            return index;
+    }
+    return plain;
+}
+
+} // namespace arcsweep

@@ -1,0 +1,51 @@
+#include "common/appstate.h"
+#include "common/desktopservices.h"
+#include "shell/form1.h"
+#include "shell/singleinstance.h"
+#include "windows/form3.h"
+
+#include <QApplication>
+#include <QDir>
+
+#include <cstdio>
+
+using namespace arcsweep;
+
+int main(int argc, char **argv) {
+    // The whole command line is one folder path: the arguments joined with blanks.
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words.append(QString::fromLocal8Bit(argv[i]));
+    const QString folder = words.join(u' ');
+
+    const bool hasDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") ||
+                            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!hasDisplay) {
+        if (folder.isEmpty()) {
+            std::fprintf(stderr, "No display: the window cannot open.\n"
+                                 "Usage: arcsweep FOLDER   cleans FOLDER and every folder below it\n");
+            return 2;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");  // an unattended run needs no screen
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Arcsweep"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtDesktopServices desktop;
+    AppState state;
+    state.AppFolder = QDir::cleanPath(QCoreApplication::applicationDirPath());
+    state.CommandLine = folder;
+    state.desktop = &desktop;
+
+    SingleInstance instance(state.AppFolder);
+    Form3 splash;
+    Form1 form(state);
+    if (!form.Form_Load(&instance, &splash))
+        return form.exitCode();
+    if (form.unloaded())
+        return form.exitCode();  // the unattended run has ended
+    return app.exec();
+}

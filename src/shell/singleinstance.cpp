@@ -1,0 +1,60 @@
+#include "shell/singleinstance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalSocket>
+
+#include <unistd.h>
+
+namespace arcsweep {
+
+QString SingleInstance::keyFor(const QString &appFolder) {
+    const QByteArray hash =
+        QCryptographicHash::hash(appFolder.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    return QStringLiteral("arcsweep-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash));
+}
+
+SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
+    : QObject(parent), key_(keyFor(appFolder)) {
+    lock_ = std::make_unique<QLockFile>(QDir::temp().filePath(key_ + QStringLiteral(".lock")));
+    lock_->setStaleLockTime(0);  // a lock is stale only when its process is gone
+    first_ = lock_->tryLock(0);
+    if (!first_)
+        return;
+    // A socket left behind by a killed instance would block listen().
+    QLocalServer::removeServer(key_);
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    server_.listen(key_);
+    connect(&server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = server_.nextPendingConnection()) {
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                if (socket->readAll().contains("activate"))
+                    emit activateRequested();
+                socket->write("ok");
+                socket->flush();
+                socket->disconnectFromServer();
+            });
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+}
+
+SingleInstance::~SingleInstance() {
+    if (first_) {
+        server_.close();
+        lock_->unlock();
+    }
+}
+
+bool SingleInstance::activateFirst() {
+    QLocalSocket socket;
+    socket.connectToServer(key_);
+    if (!socket.waitForConnected(2000))
+        return false;
+    socket.write("activate\n");
+    socket.flush();
+    // Wait until the first instance has handled the request.
+    return socket.waitForReadyRead(2000);
+}
+
+} // namespace arcsweep
