@@ -23,11 +23,12 @@ int main(int argc, char **argv) {
                             !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     if (!hasDisplay) {
         if (folder.isEmpty()) {
-            std::fprintf(stderr, "No display: the window cannot open.\n"
-                                 "Usage: arcsweep FOLDER   cleans FOLDER and every folder below it\n");
+            std::fprintf(stderr,
+                         "No display: the window cannot open.\n"
+                         "Usage: arcsweep FOLDER   cleans FOLDER and every folder below it\n");
             return 2;
         }
-        qputenv("QT_QPA_PLATFORM", "offscreen");  // an unattended run needs no screen
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // an unattended run needs no screen
     }
 
     QApplication app(argc, argv);
@@ -46,6 +47,6 @@ int main(int argc, char **argv) {
     if (!form.Form_Load(&instance, &splash))
         return form.exitCode();
     if (form.unloaded())
-        return form.exitCode();  // the unattended run has ended
+        return form.exitCode(); // the unattended run has ended
     return app.exec();
 }

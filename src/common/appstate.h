@@ -13,21 +13,21 @@ class DesktopServices;
 // The values the windows and the engine share, owned by the application and handed
 // to each window, so every test can build a fresh set.
 struct AppState {
-    QString AppFolder;    // folder of the executable, no trailing separator
-    QString CommandLine;  // the folder of an unattended run; empty when interactive
+    QString AppFolder;   // folder of the executable, no trailing separator
+    QString CommandLine; // the folder of an unattended run; empty when interactive
     DesktopServices *desktop = nullptr;
 
-    QString CurrentFolder;  // the main window's folder, no trailing separator
-    QString ActiveArchive;  // archive in work; lower-cased once damage was reported
-    QString ViewedEntry;    // entry shown in the text viewer, lower case
+    QString CurrentFolder; // the main window's folder, no trailing separator
+    QString ActiveArchive; // archive in work; lower-cased once damage was reported
+    QString ViewedEntry;   // entry shown in the text viewer, lower case
 
-    bool Running = false;         // a clean-all run is active
-    bool AbortRequested = false;  // a stop of the run has been requested
-    bool StatsWaiting = false;    // the finished run waits for the statistics window
-    bool VerifyMode = false;      // the statistics/verification windows are in charge
+    bool Running = false;        // a clean-all run is active
+    bool AbortRequested = false; // a stop of the run has been requested
+    bool StatsWaiting = false;   // the finished run waits for the statistics window
+    bool VerifyMode = false;     // the statistics/verification windows are in charge
 
     RunTotals Totals;
-    QStringList PurgeList;  // this run's patterns, in file order
+    QStringList PurgeList; // this run's patterns, in file order
 
     QString file(const char *name) const { return appFile(AppFolder, name); }
     QString tempFolder() const { return file(DataFile::TempFolder); }

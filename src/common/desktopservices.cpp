@@ -52,7 +52,9 @@ struct QtDesktopServices::Sounds {
 };
 
 QtDesktopServices::QtDesktopServices() : sounds_(new Sounds) {}
-QtDesktopServices::~QtDesktopServices() { delete sounds_; }
+QtDesktopServices::~QtDesktopServices() {
+    delete sounds_;
+}
 
 MsgAnswer QtDesktopServices::messageBox(QWidget *parent, const QString &text, const QString &title,
                                         MsgIcon icon, MsgButtons buttons) {
@@ -90,7 +92,8 @@ bool QtDesktopServices::open(const QUrl &url) {
     const QString target = url.isLocalFile() ? url.toLocalFile() : url.toString();
     if (QProcess::startDetached(QStringLiteral("xdg-open"), {target}))
         return true;
-    messageBox(nullptr, QStringLiteral("Could not open %1: no program to open it was found.").arg(target),
+    messageBox(nullptr,
+               QStringLiteral("Could not open %1: no program to open it was found.").arg(target),
                QStringLiteral("Arcsweep"), MsgIcon::Exclamation, MsgButtons::Ok);
     return false;
 }

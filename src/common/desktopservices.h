@@ -64,7 +64,7 @@ public:
     QList<Box> boxes;
     QList<QUrl> opened;
     QList<Sound> sounds;
-    QList<MsgAnswer> answers;  // consumed by question boxes, in order
+    QList<MsgAnswer> answers; // consumed by question boxes, in order
     bool openSucceeds = true;
 
     MsgAnswer messageBox(QWidget *, const QString &text, const QString &title, MsgIcon icon,

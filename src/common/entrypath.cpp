@@ -14,7 +14,7 @@ QString entryPathBelow(const QString &folder, const QString &entryName) {
     QStringList parts = name.split(u'/', Qt::SkipEmptyParts);
     if (!parts.isEmpty() && parts.first().size() == 2 && parts.first()[1] == u':' &&
         parts.first()[0].isLetter())
-        parts.removeFirst();  // "c:" drive letter
+        parts.removeFirst(); // "c:" drive letter
     QStringList kept;
     for (const QString &part : parts) {
         if (part == u".")

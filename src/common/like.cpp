@@ -60,8 +60,8 @@ bool parseSet(QStringView p, qsizetype &i, Token &t) {
         ++i;
     }
     if (i >= p.size() || t.ranges.empty())
-        return false;  // unclosed, or an empty list
-    ++i;               // past ']'
+        return false; // unclosed, or an empty list
+    ++i;              // past ']'
     return true;
 }
 
@@ -71,7 +71,7 @@ bool tokenize(QStringView p, std::vector<Token> &out) {
         const QChar c = p[i++];
         if (c == u'*') {
             if (!out.empty() && out.back().kind == Token::Star)
-                continue;  // "**" is one star
+                continue; // "**" is one star
             t.kind = Token::Star;
         } else if (c == u'?') {
             t.kind = Token::AnyChar;

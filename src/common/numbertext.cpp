@@ -84,7 +84,7 @@ QStringList delimitedFields(const QString &text, int maxFields) {
             field = text.mid(i + 1, end - i - 1);
             i = close < 0 ? n : close + 1;
             while (i < n && !isEnd(text[i]))
-                ++i;  // anything between the closing quote and the delimiter is dropped
+                ++i; // anything between the closing quote and the delimiter is dropped
         } else {
             const qsizetype start = i;
             while (i < n && !isEnd(text[i]))

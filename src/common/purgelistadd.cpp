@@ -33,7 +33,8 @@ PurgeListAdd::Outcome PurgeListAdd::run(const AppState &state, const QStringList
         if (!probe.open(QIODevice::ReadWrite | QIODevice::Append)) {
             staging.close();
             staging.remove();
-            return fail(QStringLiteral("Cannot append to %1: %2").arg(purgePath, probe.errorString()));
+            return fail(
+                QStringLiteral("Cannot append to %1: %2").arg(purgePath, probe.errorString()));
         }
     }
 
@@ -43,7 +44,8 @@ PurgeListAdd::Outcome PurgeListAdd::run(const AppState &state, const QStringList
             if (!TextFile::writeLine(staging, name) || !staging.flush()) {
                 staging.close();
                 staging.remove();
-                return fail(QStringLiteral("Cannot write %1: %2").arg(stagingPath, staging.errorString()));
+                return fail(
+                    QStringLiteral("Cannot write %1: %2").arg(stagingPath, staging.errorString()));
             }
         }
         if (hooks.handled)

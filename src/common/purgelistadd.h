@@ -16,9 +16,9 @@ struct AppState;
 class PurgeListAdd {
 public:
     enum Outcome {
-        Added,        // done (also when no name was new)
-        NoPurgeList,  // purge.txt does not exist: the caller shows "No purge list exists"
-        Failed,       // purge.bak or purge.txt could not be written; purge.txt as before
+        Added,       // done (also when no name was new)
+        NoPurgeList, // purge.txt does not exist: the caller shows "No purge list exists"
+        Failed,      // purge.bak or purge.txt could not be written; purge.txt as before
     };
 
     struct Hooks {

@@ -20,7 +20,7 @@ bool forEachLine(const QString &path, const std::function<bool(const QString &)>
     while (!(block = file.read(BlockSize)).isEmpty()) {
         for (const char c : std::as_const(block)) {
             if (c == '\n' && lastWasCR) {
-                lastWasCR = false;  // second half of CR LF
+                lastWasCR = false; // second half of CR LF
                 continue;
             }
             lastWasCR = c == '\r';

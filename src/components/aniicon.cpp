@@ -5,7 +5,9 @@
 
 namespace arcsweep {
 
-AniIcon::AniIcon(QWidget *parent) : QWidget(parent) { setFixedSize(32, 32); }
+AniIcon::AniIcon(QWidget *parent) : QWidget(parent) {
+    setFixedSize(32, 32);
+}
 
 void AniIcon::paintEvent(QPaintEvent *) {
     QPainter p(this);
@@ -16,7 +18,8 @@ void AniIcon::paintEvent(QPaintEvent *) {
     p.setBrush(QColor(240, 200, 90));
     p.drawRoundedRect(box.adjusted(2, 6, -2, -2), 2, 2);
     p.setPen(QPen(QColor(90, 90, 90), 1.5, Qt::DotLine));
-    p.drawLine(QPointF(box.center().x(), box.top() + 7), QPointF(box.center().x(), box.bottom() - 3));
+    p.drawLine(QPointF(box.center().x(), box.top() + 7),
+               QPointF(box.center().x(), box.bottom() - 3));
     // Sweeping arc: one turn every 12 frames.
     p.setPen(QPen(QColor(30, 110, 200), 2.5));
     p.setBrush(Qt::NoBrush);
@@ -30,9 +33,15 @@ void AniIcon::timerEvent(QTimerEvent *event) {
     update();
 }
 
-void AniIcon::showEvent(QShowEvent *) { timer_.start(120, this); }
-void AniIcon::hideEvent(QHideEvent *) { timer_.stop(); }
+void AniIcon::showEvent(QShowEvent *) {
+    timer_.start(120, this);
+}
+void AniIcon::hideEvent(QHideEvent *) {
+    timer_.stop();
+}
 
-void AniIcon::mouseReleaseEvent(QMouseEvent *) { emit Click(); }
+void AniIcon::mouseReleaseEvent(QMouseEvent *) {
+    emit Click();
+}
 
 } // namespace arcsweep

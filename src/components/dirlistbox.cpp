@@ -29,8 +29,7 @@ bool DirListBox::setPath(const QString &path) {
     if (!dir.isReadable())
         return false;
 
-    QStringList subfolders =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    QStringList subfolders = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(subfolders.begin(), subfolders.end(),

@@ -11,9 +11,9 @@ namespace arcsweep {
 namespace {
 bool isPseudo(const QByteArray &type) {
     static const QSet<QByteArray> pseudo = {
-        "proc",     "sysfs",   "cgroup", "cgroup2", "devpts",    "devtmpfs", "mqueue",
-        "debugfs",  "tracefs", "securityfs", "pstore", "bpf", "configfs", "fusectl",
-        "hugetlbfs", "autofs", "binfmt_misc", "rpc_pipefs", "nsfs", "efivarfs", "overlay"};
+        "proc",      "sysfs",   "cgroup",      "cgroup2",    "devpts", "devtmpfs", "mqueue",
+        "debugfs",   "tracefs", "securityfs",  "pstore",     "bpf",    "configfs", "fusectl",
+        "hugetlbfs", "autofs",  "binfmt_misc", "rpc_pipefs", "nsfs",   "efivarfs", "overlay"};
     return pseudo.contains(type);
 }
 } // namespace

@@ -17,6 +17,10 @@ FileListBox::FileListBox(QWidget *parent) : QListWidget(parent) {
 
 void FileListBox::setPath(const QString &path) {
     path_ = path;
+    {
+        const QSignalBlocker block(this);
+        clear(); // a new folder starts without a selection
+    }
     Refresh();
     emit PathChange();
 }
@@ -30,8 +34,7 @@ void FileListBox::Refresh() {
     QStringList names;
     if (!path_.isEmpty()) {
         QDir dir(path_);
-        names = dir.entryList({pattern_}, QDir::Files,
-                              QDir::NoSort);
+        names = dir.entryList({pattern_}, QDir::Files, QDir::NoSort);
     }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -40,15 +43,17 @@ void FileListBox::Refresh() {
         const int c = collator.compare(a, b);
         return c != 0 ? c < 0 : a < b;
     });
+    // The selected file stays selected while it is still there.
+    const QString selected = FileName();
     const QSignalBlocker block(this);
     clear();
     addItems(names);
-    setCurrentRow(-1);
+    setCurrentRow(selected.isEmpty() ? -1 : int(names.indexOf(selected)));
 }
 
 void FileListBox::setListIndex(int index) {
     if (index == currentRow() && index >= 0) {
-        emit Click();  // re-selecting the same archive still tests it
+        emit Click(); // re-selecting the same archive still tests it
         return;
     }
     setCurrentRow(index);

@@ -12,16 +12,16 @@ public:
     explicit FileListBox(QWidget *parent = nullptr);
 
     QString Path() const { return path_; }
-    void setPath(const QString &path);  // lists the folder; throws nothing, empties on failure
+    void setPath(const QString &path); // lists the folder; throws nothing, empties on failure
     QString Pattern() const { return pattern_; }
     void setPattern(const QString &pattern);
-    void Refresh();  // re-reads the folder; the selection is cleared
+    void Refresh(); // re-reads the folder; a selected file still there stays selected
 
     int ListCount() const { return count(); }
     int ListIndex() const { return currentRow(); }
-    void setListIndex(int index);  // raises Click
+    void setListIndex(int index); // raises Click
     QString List(int index) const;
-    QString FileName() const;  // the selected file's name, or empty
+    QString FileName() const; // the selected file's name, or empty
 
 signals:
     void Click();

@@ -21,7 +21,9 @@ SSPanel::SSPanel(QWidget *parent)
     layout->addWidget(bar_);
 }
 
-QString SSPanel::Caption() const { return label_->text(); }
+QString SSPanel::Caption() const {
+    return label_->text();
+}
 
 void SSPanel::setCaption(const QString &text) {
     label_->setText(text);
@@ -36,6 +38,10 @@ void SSPanel::setProgressStyle(int style) {
 void SSPanel::setProgressPercent(int percent) {
     percent_ = qBound(0, percent, 100);
     bar_->setValue(percent_);
+}
+
+void SSPanel::setPicture(const QPixmap &picture) {
+    label_->setPixmap(picture);
 }
 
 void SSPanel::setErrorMark(bool on) {

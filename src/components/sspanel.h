@@ -16,11 +16,13 @@ public:
     QString Caption() const;
     void setCaption(const QString &text);
     int ProgressStyle() const { return progressStyle_; }
-    void setProgressStyle(int style);  // 0 caption, 1 progress bar
+    void setProgressStyle(int style); // 0 caption, 1 progress bar
     int ProgressPercent() const { return percent_; }
     void setProgressPercent(int percent);
     // Marks the panel as showing an error (red caption); cleared by the next caption.
     void setErrorMark(bool on);
+    // Shows a picture instead of the caption (the logo panel).
+    void setPicture(const QPixmap &picture);
     bool errorMark() const { return errorMark_; }
 
 signals:

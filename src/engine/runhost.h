@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QString>
 
 namespace arcsweep {
@@ -56,6 +58,11 @@ public:
 
     virtual void archiveTest() = 0;  // the main window's selected-archive test
     virtual void yield() = 0;        // let pending window events run
+    // Sleeps until at least one event has arrived and has been handled: the statistics
+    // wait uses it so that waiting costs no processor time.
+    virtual void waitForEvents() {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
 
     // Statistics window: minimises and disables the main window, shows the figures,
     // and returns at once; the run then waits on StatsWaiting.

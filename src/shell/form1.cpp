@@ -38,7 +38,9 @@ namespace arcsweep {
 
 namespace {
 // Twips to pixels at 96 dpi.
-constexpr int px(int twips) { return twips / 15; }
+constexpr int px(int twips) {
+    return twips / 15;
+}
 const QString ErrorMarker = QStringLiteral("         --> Error! <--");
 
 // Adds the owner's write bit: the counterpart of clearing a file's attributes.
@@ -132,8 +134,7 @@ void Form1::buildControls() {
     SSPanel3 = new SSPanel(client);
     SSPanel3->setGeometry(px(5430), px(15), px(720), px(390));
     SSPanel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    SSPanel3->setCaption(QStringLiteral("Arcsweep"));
-    SSPanel3->setStyleSheet(QStringLiteral("font: bold italic 8pt; color: #1e5ea8"));
+    SSPanel3->setPicture(Form3::programIcon().scaledToHeight(22, Qt::SmoothTransformation));
     SSPanel3->setCursor(Qt::PointingHandCursor);
     SSPanel3->setToolTip(QStringLiteral("About Arcsweep"));
     AniIcon1 = new AniIcon(client);
@@ -152,8 +153,10 @@ void Form1::buildControls() {
     for (QWidget *w : {static_cast<QWidget *>(File1), static_cast<QWidget *>(Drive1),
                        static_cast<QWidget *>(Dir1), static_cast<QWidget *>(List1),
                        static_cast<QWidget *>(Command1), static_cast<QWidget *>(Command2),
-                       static_cast<QWidget *>(Command3)})
+                       static_cast<QWidget *>(Command3)}) {
         w->installEventFilter(this);
+        previewed_.append(w);
+    }
     List1->viewport()->installEventFilter(this);
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -206,7 +209,8 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     splash_ = splash;
     // 1. Never from a volume's root: the data files would land there.
     if (state_.AppFolder.isEmpty() || state_.AppFolder == u"/") {
-        state_.desktop->messageBox(this, QStringLiteral("Arcsweep can NOT be run from a root directory"),
+        state_.desktop->messageBox(this,
+                                   QStringLiteral("Arcsweep can NOT be run from a root directory"),
                                    QStringLiteral("Error"), MsgIcon::Critical, MsgButtons::Ok);
         unloaded_ = true;
         exitCode_ = 1;
@@ -215,7 +219,8 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     // 2. One instance: a later one hands over to the first and ends.
     if (instance && !instance->isFirst()) {
         if (state_.unattended())
-            std::fprintf(stderr, "Arcsweep is already running from this folder; nothing was cleaned.\n");
+            std::fprintf(stderr,
+                         "Arcsweep is already running from this folder; nothing was cleaned.\n");
         else
             instance->activateFirst();
         unloaded_ = true;
@@ -307,7 +312,7 @@ void Form1::requestClose() {
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
-    event->ignore();  // the window is hidden, never destroyed inside a nested yield
+    event->ignore(); // the window is hidden, never destroyed inside a nested yield
     requestClose();
 }
 
@@ -324,7 +329,9 @@ void Form1::exit_Click() {
     requestClose();
 }
 
-void Form1::exit2_Click() { requestClose(); }
+void Form1::exit2_Click() {
+    requestClose();
+}
 
 // ---------------------------------------------------------------- browser
 
@@ -369,20 +376,23 @@ void Form1::List1_MouseDown(Qt::MouseButton button, const QPoint &globalPos) {
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() == QEvent::KeyPress) {
         Form_KeyDown(static_cast<QKeyEvent *>(event)->key());
-        return false;  // the key still reaches the focused control
+        return false; // the key still reaches the focused control
     }
     if (watched == List1->viewport() && event->type() == QEvent::MouseButtonPress) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::RightButton) {
             List1_MouseDown(mouse->button(), mouse->globalPosition().toPoint());
-            return true;  // a right click leaves the selection alone
+            return true; // a right click leaves the selection alone
         }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::keyPressEvent(QKeyEvent *event) {
-    Form_KeyDown(event->key());
+    // A key that a previewed control left unhandled comes up here again: handle it once.
+    QWidget *focus = QApplication::focusWidget();
+    if (!previewed_.contains(focus))
+        Form_KeyDown(event->key());
     QMainWindow::keyPressEvent(event);
 }
 
@@ -423,13 +433,14 @@ QString Form1::currentFolderOf(const QString &dirPath) const {
 
 void Form1::ArchiveTest() {
     state_.CurrentFolder = currentFolderOf(Dir1->Path());
-    const QString folder = state_.CurrentFolder.isEmpty() ? QStringLiteral("/") : state_.CurrentFolder;
+    const QString folder =
+        state_.CurrentFolder.isEmpty() ? QStringLiteral("/") : state_.CurrentFolder;
     if (QDir(folder).entryList({QStringLiteral("*.zip")}, QDir::Files).isEmpty())
         return;
     List1->clear();
     const QString name = File1->FileName();
     if (name.isEmpty())
-        return;  // nothing selected: no component call, the list stays empty
+        return; // nothing selected: no component call, the list stays empty
     state_.ActiveArchive = state_.CurrentFolder + u'/' + name;
 
     XceedZip1->Flag10 = false;
@@ -473,18 +484,21 @@ void Form1::DeleteSelectedEntry() {
         const int result = XceedZip1->DeleteEntries();
         if (isDamageCode(result)) {
             setBusyPointer(false);
-            state_.desktop->messageBox(
-                this, QStringLiteral("CRC error in ") + (state_.CurrentFolder + u'/' + name).toLower(),
-                QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
+            state_.desktop->messageBox(this,
+                                       QStringLiteral("CRC error in ") +
+                                           (state_.CurrentFolder + u'/' + name).toLower(),
+                                       QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
             return;
         }
-        break;  // only the first selected entry
+        break; // only the first selected entry
     }
     ArchiveTest();
     setBusyPointer(false);
 }
 
-void Form1::Command1_Click() { AddToPurgeList(); }
+void Form1::Command1_Click() {
+    AddToPurgeList();
+}
 
 void Form1::AddToPurgeList() {
     if (!PurgeListAdd::purgeListExists(state_)) {
@@ -531,7 +545,9 @@ void Form1::AddToPurgeList() {
     setBusyPointer(false);
 }
 
-void Form1::XceedZip1_Listing(const ZipEntryInfo &entry) { addEntry(entry.FileName.toLower()); }
+void Form1::XceedZip1_Listing(const ZipEntryInfo &entry) {
+    addEntry(entry.FileName.toLower());
+}
 
 void Form1::XceedZip1_Status(int completion) {
     SSPanel2->setProgressStyle(1);
@@ -549,7 +565,9 @@ void Form1::XceedZip1_Status(int completion) {
 
 // ---------------------------------------------------------------- menu commands
 
-void Form1::openInEditor(const QString &path) { state_.desktop->open(QUrl::fromLocalFile(path)); }
+void Form1::openInEditor(const QString &path) {
+    state_.desktop->open(QUrl::fromLocalFile(path));
+}
 
 void Form1::vpurge_Click() {
     const QString path = state_.file(DataFile::PurgeList);
@@ -578,9 +596,13 @@ void Form1::dslog_Click() {
             QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
 }
 
-void Form1::errors_Click() { openInEditor(state_.file(DataFile::ErrorLog)); }
+void Form1::errors_Click() {
+    openInEditor(state_.file(DataFile::ErrorLog));
+}
 
-void Form1::contents_Click() { openInEditor(state_.file(DataFile::HelpPage)); }
+void Form1::contents_Click() {
+    openInEditor(state_.file(DataFile::HelpPage));
+}
 
 void Form1::web_Click() {
     state_.desktop->open(QUrl(QStringLiteral("https://arcsweep.org/")));
@@ -599,14 +621,30 @@ void Form1::about_Click() {
 
 // ---------------------------------------------------------------- RunHost
 
-QString Form1::drive() const { return Drive1->Drive(); }
-void Form1::setDrive(const QString &pathOnVolume) { Drive1->setDrive(pathOnVolume); }
-QString Form1::dirPath() const { return Dir1->Path(); }
-bool Form1::setDirPath(const QString &path) { return Dir1->setPath(path); }
-void Form1::setFilePath(const QString &path) { File1->setPath(path); }
-void Form1::refreshFiles() { File1->Refresh(); }
-int Form1::fileCount() const { return File1->ListCount(); }
-QString Form1::fileName(int index) const { return File1->List(index); }
+QString Form1::drive() const {
+    return Drive1->Drive();
+}
+void Form1::setDrive(const QString &pathOnVolume) {
+    Drive1->setDrive(pathOnVolume);
+}
+QString Form1::dirPath() const {
+    return Dir1->Path();
+}
+bool Form1::setDirPath(const QString &path) {
+    return Dir1->setPath(path);
+}
+void Form1::setFilePath(const QString &path) {
+    File1->setPath(path);
+}
+void Form1::refreshFiles() {
+    File1->Refresh();
+}
+int Form1::fileCount() const {
+    return File1->ListCount();
+}
+QString Form1::fileName(int index) const {
+    return File1->List(index);
+}
 
 void Form1::selectFile(int index, bool selected) {
     if (selected) {
@@ -617,7 +655,9 @@ void Form1::selectFile(int index, bool selected) {
     }
 }
 
-void Form1::clearEntries() { List1->clear(); }
+void Form1::clearEntries() {
+    List1->clear();
+}
 
 void Form1::addEntry(const QString &name) {
     // Sorted insert: one binary search instead of re-sorting the list per entry.
@@ -632,12 +672,16 @@ void Form1::addEntry(const QString &name) {
     List1->insertItem(lo, name);
 }
 
-int Form1::entryCount() const { return List1->count(); }
+int Form1::entryCount() const {
+    return List1->count();
+}
 QString Form1::entry(int index) const {
     const QListWidgetItem *it = List1->item(index);
     return it ? it->text() : QString();
 }
-void Form1::removeEntry(int index) { delete List1->takeItem(index); }
+void Form1::removeEntry(int index) {
+    delete List1->takeItem(index);
+}
 
 void Form1::selectEntry(int index, bool selected) {
     if (QListWidgetItem *it = List1->item(index)) {
@@ -647,15 +691,33 @@ void Form1::selectEntry(int index, bool selected) {
     }
 }
 
-void Form1::focusEntries() { List1->setFocus(); }
-void Form1::setStatusCaption(const QString &text) { SSPanel1->setCaption(text); }
-void Form1::setProgressStyle(int style) { SSPanel2->setProgressStyle(style); }
-void Form1::setProgressCaption(const QString &text) { SSPanel2->setCaption(text); }
-int Form1::progressPercent() const { return SSPanel2->ProgressPercent(); }
-void Form1::setProgressPercent(int percent) { SSPanel2->setProgressPercent(percent); }
-void Form1::setWindowCaption(const QString &text) { setWindowTitle(text); }
-void Form1::setProcessedText(const QString &text) { Label2->setText(text); }
-void Form1::setPurgedText(const QString &text) { Label3->setText(text); }
+void Form1::focusEntries() {
+    List1->setFocus();
+}
+void Form1::setStatusCaption(const QString &text) {
+    SSPanel1->setCaption(text);
+}
+void Form1::setProgressStyle(int style) {
+    SSPanel2->setProgressStyle(style);
+}
+void Form1::setProgressCaption(const QString &text) {
+    SSPanel2->setCaption(text);
+}
+int Form1::progressPercent() const {
+    return SSPanel2->ProgressPercent();
+}
+void Form1::setProgressPercent(int percent) {
+    SSPanel2->setProgressPercent(percent);
+}
+void Form1::setWindowCaption(const QString &text) {
+    setWindowTitle(text);
+}
+void Form1::setProcessedText(const QString &text) {
+    Label2->setText(text);
+}
+void Form1::setPurgedText(const QString &text) {
+    Label3->setText(text);
+}
 
 void Form1::setRunLook(bool running) {
     AniIcon1->setVisible(running);
@@ -664,9 +726,15 @@ void Form1::setRunLook(bool running) {
     setBusyPointer(running);
 }
 
-void Form1::setCleanButtonCaption(const QString &text) { Command2->setText(text); }
-void Form1::setErrorsMenuEnabled(bool enabled) { errors->setEnabled(enabled); }
-void Form1::yield() { QCoreApplication::processEvents(); }
+void Form1::setCleanButtonCaption(const QString &text) {
+    Command2->setText(text);
+}
+void Form1::setErrorsMenuEnabled(bool enabled) {
+    errors->setEnabled(enabled);
+}
+void Form1::yield() {
+    QCoreApplication::processEvents();
+}
 
 void Form1::setBusyPointer(bool busy) {
     if (busy)
@@ -675,6 +743,8 @@ void Form1::setBusyPointer(bool busy) {
         unsetCursor();
 }
 
-void Form1::Command2_Click() { run_->Command2_Click(); }
+void Form1::Command2_Click() {
+    run_->Command2_Click();
+}
 
 } // namespace arcsweep

@@ -4,6 +4,8 @@
 #include "components/diskinfo.h"
 #include "components/zipcomponent.h"
 #include "engine/runhost.h"
+#include "windows/form3.h"
+#include "windows/form4.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -23,8 +25,6 @@ class CleanRun;
 class DirListBox;
 class DriveListBox;
 class FileListBox;
-class Form3;
-class Form4;
 class SSPanel;
 class SingleInstance;
 
@@ -49,21 +49,21 @@ public:
     DriveListBox *Drive1;
     DirListBox *Dir1;
     QListWidget *List1;
-    QPushButton *Command1;  // "&Add"
-    QPushButton *Command2;  // "&Clean all" / "&Abort"
-    QPushButton *Command3;  // "E&xit"
-    QLabel *Label2;         // archives processed
-    QLabel *Label3;         // entries purged
-    SSPanel *SSPanel1;      // archive in work
-    SSPanel *SSPanel2;      // messages and progress
-    SSPanel *SSPanel3;      // logo
+    QPushButton *Command1; // "&Add"
+    QPushButton *Command2; // "&Clean all" / "&Abort"
+    QPushButton *Command3; // "E&xit"
+    QLabel *Label2;        // archives processed
+    QLabel *Label3;        // entries purged
+    SSPanel *SSPanel1;     // archive in work
+    SSPanel *SSPanel2;     // messages and progress
+    SSPanel *SSPanel3;     // logo
     AniIcon *AniIcon1;
     DiskInfo DiskInfo1;
     ZipComponent *XceedZip1;
 
     // Menus.
     QAction *vpurge, *log, *dslog, *errors, *exit, *contents, *web, *about;
-    QMenu *menu;  // the entry list's pop-up menu; never in the menu bar
+    QMenu *menu; // the entry list's pop-up menu; never in the menu bar
     QAction *view, *add, *delete_, *exit2;
 
     // Handlers.
@@ -72,9 +72,9 @@ public:
     void File1_Click();
     void List1_MouseDown(Qt::MouseButton button, const QPoint &globalPos);
     void List1_DblClick();
-    void Command1_Click();  // Add to the purge list
-    void Command2_Click();  // Clean all / Abort
-    void Command3_Click();  // Exit
+    void Command1_Click(); // Add to the purge list
+    void Command2_Click(); // Clean all / Abort
+    void Command3_Click(); // Exit
     void exit_Click();
     void exit2_Click();
     void vpurge_Click();
@@ -158,6 +158,7 @@ private:
     QPointer<Form3> splash_;
     QPointer<Form4> Form4_;
     bool unloaded_ = false;
+    QList<QWidget *> previewed_; // controls whose keys the window sees first
     bool closing_ = false;
     int exitCode_ = 0;
 };

@@ -17,7 +17,7 @@ QString SingleInstance::keyFor(const QString &appFolder) {
 SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
     : QObject(parent), key_(keyFor(appFolder)) {
     lock_ = std::make_unique<QLockFile>(QDir::temp().filePath(key_ + QStringLiteral(".lock")));
-    lock_->setStaleLockTime(0);  // a lock is stale only when its process is gone
+    lock_->setStaleLockTime(0); // a lock is stale only when its process is gone
     first_ = lock_->tryLock(0);
     if (!first_)
         return;

@@ -9,7 +9,9 @@ namespace arcsweep {
 
 namespace {
 // Twips to pixels at 96 dpi.
-constexpr int px(int twips) { return twips / 15; }
+constexpr int px(int twips) {
+    return twips / 15;
+}
 
 QFont displayFont(double points) {
     QFont font(QStringLiteral("URW Chancery L"));
@@ -52,8 +54,9 @@ Form3::Form3(QWidget *parent) : QDialog(parent) {
     Image1->setPixmap(programIcon());
     Label2 = new QLabel(QStringLiteral("v1.63"), this);
     Label2->setGeometry(px(1275), px(1050), px(540) + 10, px(240));
-    Label3 = new QLabel(QStringLiteral("by Arcsweep"), this);
-    Label3->setGeometry(px(5730) - 60, px(4860), px(1350) + 60, px(480));
+    Label3 = new QLabel(QStringLiteral("swept clean"), this);
+    Label3->setGeometry(width() - 200, px(4860) - 4, 190, px(480));
+    Label3->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label3->setFont(displayFont(20.25));
     for (QLabel *label : {Label1, Label2, Label3})
         label->setStyleSheet(QStringLiteral("color: #f4e6c0; background: transparent"));
@@ -68,7 +71,7 @@ void Form3::paintEvent(QPaintEvent *) {
     p.fillRect(rect(), sky);
     // Stacked archive boxes being swept into a neat pile.
     for (int i = 0; i < 6; ++i) {
-        const QRectF box(260 + i * 28, 230 - i * 22, 90, 60);
+        const QRectF box(200 + i * 28, 230 - i * 22, 90, 60);
         p.setPen(QPen(QColor(120, 80, 25), 1.5));
         p.setBrush(QColor(200 + i * 8, 160 + i * 6, 70));
         p.drawRoundedRect(box, 4, 4);

@@ -13,10 +13,10 @@ class Form3 : public QDialog {
 public:
     explicit Form3(QWidget *parent = nullptr);
 
-    QLabel *Label1;  // "Arcsweep"
-    QLabel *Image1;  // the program's icon
-    QLabel *Label2;  // version
-    QLabel *Label3;  // author line
+    QLabel *Label1; // "Arcsweep"
+    QLabel *Image1; // the program's icon
+    QLabel *Label2; // version
+    QLabel *Label3; // author line
 
     // The program's 32 x 32 icon, drawn here so no image file is needed.
     static QPixmap programIcon();

@@ -57,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LikeSpeed, ManyStarsDoNotBacktrackExponentially) {
     const QString name = QString(254, u'a') + u'b';
-    const QString pattern = QString(30, u'*').replace(QStringLiteral("**"), QStringLiteral("*a*")) + u'c';
+    const QString pattern =
+        QString(30, u'*').replace(QStringLiteral("**"), QStringLiteral("*a*")) + u'c';
     QElapsedTimer timer;
     timer.start();
     EXPECT_FALSE(likeMatch(name, pattern));
@@ -66,6 +67,6 @@ TEST(LikeSpeed, ManyStarsDoNotBacktrackExponentially) {
         starry += QStringLiteral("a*");
     EXPECT_FALSE(likeMatch(name, starry + u'c'));
     EXPECT_TRUE(likeMatch(name, starry + u'b'));
-    EXPECT_LT(timer.nsecsElapsed(), 5'000'000);  // well under the blink of an eye
+    EXPECT_LT(timer.nsecsElapsed(), 5'000'000); // well under the blink of an eye
 }
 } // namespace

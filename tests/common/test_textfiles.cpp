@@ -30,8 +30,7 @@ TEST(TextFile, ReadsEveryKindOfLineEnd) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Lines.txt"));
     writeBytes(path, "crlf\r\nlf\ncr\rlast");
-    EXPECT_EQ(TextFile::readLines(path),
-              (QStringList{"crlf", "lf", "cr", "last"}));
+    EXPECT_EQ(TextFile::readLines(path), (QStringList{"crlf", "lf", "cr", "last"}));
     writeBytes(path, "a\r\n\r\nb\n\nc");
     EXPECT_EQ(TextFile::readLines(path), (QStringList{"a", "", "b", "", "c"}));
     EXPECT_EQ(TextFile::readLines(path, 2), (QStringList{"a", ""}));
@@ -41,7 +40,7 @@ TEST(TextFile, ReadsEveryKindOfLineEnd) {
 TEST(TextFile, AppendStartsOnAFreshLineAndWritesCrLf) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Purge.txt"));
-    writeBytes(path, "edited by hand");  // no line end after the last line
+    writeBytes(path, "edited by hand"); // no line end after the last line
     ASSERT_TRUE(TextFile::appendLines(path, {"one", "two"}));
     EXPECT_EQ(readBytes(path), QByteArray("edited by hand\r\none\r\ntwo\r\n"));
     EXPECT_TRUE(TextFile::containsLine(path, QStringLiteral("two")));
@@ -52,7 +51,7 @@ TEST(TextFile, AppendStartsOnAFreshLineAndWritesCrLf) {
 TEST(TextFile, BinaryJunkReadsWithoutBlowingUp) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Junk.bin"));
-    QByteArray junk(3 * 1024 * 1024, '\x01');  // one 3 MB "line"
+    QByteArray junk(3 * 1024 * 1024, '\x01'); // one 3 MB "line"
     writeBytes(path, junk + "\nend");
     const QStringList lines = TextFile::readLines(path);
     ASSERT_GE(lines.size(), 2);
@@ -63,7 +62,8 @@ TEST(TextFile, BinaryJunkReadsWithoutBlowingUp) {
 
 TEST(NumberText, GroupsAndPlainForms) {
     const QString sep = QLocale::system().groupSeparator();
-    EXPECT_EQ(NumberText::grouped(1234567), u'1' + sep + QStringLiteral("234") + sep + QStringLiteral("567"));
+    EXPECT_EQ(NumberText::grouped(1234567),
+              u'1' + sep + QStringLiteral("234") + sep + QStringLiteral("567"));
     EXPECT_EQ(NumberText::grouped(0), QStringLiteral("0"));
     EXPECT_EQ(NumberText::grouped(999), QStringLiteral("999"));
 

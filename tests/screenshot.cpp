@@ -1,0 +1,142 @@
+// Renders the program's windows to PNG files on the offscreen platform, with a small
+// demonstration tree so that the browser shows real archives.
+#include "common/appstate.h"
+#include "common/desktopservices.h"
+#include "components/dirlistbox.h"
+#include "components/filelistbox.h"
+#include "shell/form1.h"
+#include "shell/form1_view.h"
+#include "verify/form6.h"
+#include "viewer/form2.h"
+#include "viewer/textviewer.h"
+#include "windows/form3.h"
+#include "windows/form4.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <zip.h>
+
+#include <cstdio>
+
+using namespace arcsweep;
+
+namespace {
+
+void writeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entries) {
+    int error = 0;
+    zip_t *archive =
+        zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive)
+        return;
+    for (const auto &[name, data] : entries) {
+        auto *copy = static_cast<char *>(malloc(size_t(qMax<qsizetype>(1, data.size()))));
+        memcpy(copy, data.constData(), size_t(data.size()));
+        zip_source_t *src = zip_source_buffer(archive, copy, zip_uint64_t(data.size()), 1);
+        zip_file_add(archive, name.toUtf8().constData(), src, ZIP_FL_ENC_UTF_8);
+    }
+    zip_close(archive);
+}
+
+bool save(QWidget *w, const QString &folder, const QString &name) {
+    w->show();
+    QApplication::processEvents();
+    const QString path = folder + u'/' + name + QStringLiteral(".png");
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QDir().mkpath(out);
+
+    QTemporaryDir appFolder;
+    QTemporaryDir tree;
+    const QString zips = tree.filePath(QStringLiteral("Zips"));
+    QDir().mkpath(zips + QStringLiteral("/Demos 1999"));
+    QDir().mkpath(zips + QStringLiteral("/Utilities"));
+    writeZip(zips + QStringLiteral("/Cool Demo.ZIP"),
+             {{QStringLiteral("FILE_ID.DIZ"), "Cool Demo v2\r\n"},
+              {QStringLiteral("Cool.nfo"), "release notes\r\n"},
+              {QStringLiteral("Group.NFO"), "group info\r\n"},
+              {QStringLiteral("demo.exe"), QByteArray(4096, 'x')},
+              {QStringLiteral("Docs/ReadMe.txt"), "read me\r\n"}});
+    writeZip(zips + QStringLiteral("/Tracker.zip"), {{QStringLiteral("tune.mod"), "mod"}});
+    writeZip(zips + QStringLiteral("/Zapper 3.zip"), {{QStringLiteral("zap.com"), "com"}});
+
+    ScriptedDesktopServices desktop;
+    AppState state;
+    state.AppFolder = appFolder.path();
+    state.desktop = &desktop;
+
+    int failures = 0;
+    Form1 form(state);
+    form.Form_Load();
+    form.setDirPath(zips);
+    form.File1->setListIndex(0);
+    if (form.List1->count() > 1)
+        form.List1->item(1)->setSelected(true);
+    failures += !save(&form, out, QStringLiteral("Form1"));
+
+    Form3 splash;
+    failures += !save(&splash, out, QStringLiteral("Form3"));
+
+    // The text viewer on DOS art, and the verification window on the queue of a run.
+    QByteArray art;
+    art += "\xC9" + QByteArray(30, '\xCD') + "\xBB\r\n";
+    art += "\xBA  \xDB\xDB\xDB C O O L   D E M O \xDB\xDB\xDB   \xBA\r\n";
+    art += "\xBA  \xB0\xB0\xB1\xB1\xB2\xB2\xDB\xDB\xB2\xB2\xB1\xB1\xB0\xB0  v2.0  1999  \xBA\r\n";
+    art += "\xC8" + QByteArray(30, '\xCD') + "\xBC\r\n";
+    art += "\r\n  Released by the group \x01 on a rainy \x0F day\r\n";
+    const QString artZip = zips + QStringLiteral("/Art Pack.zip");
+    writeZip(artZip, {{QStringLiteral("ART.NFO"), art},
+                      {QStringLiteral("Crew.nfo"), "crew\r\n"},
+                      {QStringLiteral("Greets.NFO"), "greets\r\n"},
+                      {QStringLiteral("intro.exe"), QByteArray(2048, 'i')}});
+    installEntryViewer(form);
+    form.setDirPath(zips);
+    const auto artRow = form.File1->findItems(QStringLiteral("Art Pack.zip"), Qt::MatchExactly);
+    form.File1->setListIndex(artRow.isEmpty() ? 0 : form.File1->row(artRow.first()));
+    for (QListWidgetItem *item : form.List1->findItems(QStringLiteral("art.nfo"), Qt::MatchExactly))
+        item->setSelected(true);
+    form.List1_DblClick();
+    if (Form2 *viewer = entryViewerOf(form).loadedForm())
+        failures += !save(viewer, out, QStringLiteral("Form2"));
+    else
+        ++failures;
+
+    QFile verifyList(appFolder.filePath(QStringLiteral("Verify.txt")));
+    if (verifyList.open(QIODevice::WriteOnly))
+        verifyList.write(
+            (artZip + QStringLiteral("\r\n") + zips + QStringLiteral("/Cool Demo.ZIP\r\n"))
+                .toUtf8());
+    verifyList.close();
+    state.Totals.ExtraNfos = 3;
+    form.showStatistics(zips);
+    Form6 *verification = nullptr;
+    if (Form4 *statistics = form.statistics()) {
+        statistics->Command3->click();
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *f = qobject_cast<Form6 *>(w); f && !f->unloaded())
+                verification = f;
+    }
+    if (verification) {
+        if (QListWidgetItem *item = verification->List1->item(0))
+            item->setSelected(true);
+        failures += !save(verification, out, QStringLiteral("Form6"));
+    } else {
+        ++failures;
+    }
+
+    form.Form_Unload();
+    return failures == 0 ? 0 : 1;
+}
