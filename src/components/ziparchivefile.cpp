@@ -13,6 +13,8 @@ namespace arcsweep {
 
 namespace {
 
+constexpr quint64 kWritebackChunk = 8ull << 20;
+
 bool closeFd(int &fd) {
     const bool ok = fd < 0 || ::close(fd) == 0;
     fd = -1;
@@ -90,7 +92,7 @@ zip_int64_t ZipArchiveFile::handle(void *data, zip_uint64_t len, zip_source_cmd_
     case ZIP_SOURCE_READ:
         return read(data, len);
     case ZIP_SOURCE_CLOSE:
-    case ZIP_SOURCE_FREE:  // this object is owned by its caller, not by libzip
+    case ZIP_SOURCE_FREE: // this object is owned by its caller, not by libzip
         return 0;
     case ZIP_SOURCE_STAT: {
         auto *st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &error_);
@@ -122,7 +124,7 @@ zip_int64_t ZipArchiveFile::handle(void *data, zip_uint64_t len, zip_source_cmd_
             ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
             ZIP_SOURCE_REMOVE, ZIP_SOURCE_ACCEPT_EMPTY, -1);
     case ZIP_SOURCE_ACCEPT_EMPTY:
-        return 0;  // an empty file is not an archive
+        return 0; // an empty file is not an archive
     case ZIP_SOURCE_BEGIN_WRITE:
         writeFailed_ = cancelled_ = false;
         return beginWrite() ? 0 : -1;
@@ -191,7 +193,7 @@ bool ZipArchiveFile::beginWrite() {
         rollbackWrite();
         return false;
     }
-    writePos_ = writeSize_ = 0;
+    writePos_ = writeSize_ = writebackFrom_ = 0;
     return true;
 }
 
@@ -214,12 +216,23 @@ bool ZipArchiveFile::write(const void *data, zip_uint64_t len) {
     }
     writePos_ += len;
     writeSize_ = std::max(writeSize_, writePos_);
+    if (writeSize_ - writebackFrom_ >= kWritebackChunk)
+        startWriteback();
     if (onWrite && !onWrite(qint64(writeSize_))) {
         cancelled_ = true;
         fail(ZIP_ER_CANCELLED);
         return false;
     }
     return true;
+}
+
+void ZipArchiveFile::startWriteback() {
+    // Send each written chunk on its way to the disk at once: the final fsync then
+    // has little left to wait for, so it cannot hold up progress reports for long
+    // on a slow disk. Errors show up at that fsync.
+    ::sync_file_range(tempFd_, off_t(writebackFrom_), off_t(writeSize_ - writebackFrom_),
+                      SYNC_FILE_RANGE_WRITE);
+    writebackFrom_ = writeSize_;
 }
 
 bool ZipArchiveFile::commitWrite() {

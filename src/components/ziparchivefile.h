@@ -35,8 +35,8 @@ public:
     // more before the new file replaces the original; false cancels the rewrite.
     std::function<bool(qint64 written)> onWrite;
 
-    bool writeFailed() const { return writeFailed_; }  // the last rewrite failed writing
-    bool cancelled() const { return cancelled_; }      // onWrite cancelled the last rewrite
+    bool writeFailed() const { return writeFailed_; } // the last rewrite failed writing
+    bool cancelled() const { return cancelled_; }     // onWrite cancelled the last rewrite
 
 private:
     static zip_int64_t callback(void *self, void *data, zip_uint64_t len, zip_source_cmd_t cmd);
@@ -46,6 +46,7 @@ private:
     zip_int64_t read(void *data, zip_uint64_t len);
     bool beginWrite();
     bool write(const void *data, zip_uint64_t len);
+    void startWriteback();
     bool commitWrite();
     void rollbackWrite();
     bool writeEmptyArchive();
@@ -56,13 +57,14 @@ private:
     mode_t mode_ = 0;
     uid_t uid_ = 0;
     gid_t gid_ = 0;
-    QByteArray realPath_;  // the file itself, symbolic links resolved
+    QByteArray realPath_; // the file itself, symbolic links resolved
     quint64 readPos_ = 0;
 
     int tempFd_ = -1;
     QByteArray tempPath_;
     quint64 writePos_ = 0;
     quint64 writeSize_ = 0;
+    quint64 writebackFrom_ = 0; // written data not yet sent to disk starts here
     bool writeFailed_ = false;
     bool cancelled_ = false;
     zip_error_t error_{};

@@ -11,15 +11,15 @@ namespace arcsweep {
 // every other non-zero code is a failure that says nothing about the archive.
 enum ZipResult : int {
     ZipOk = 0,
-    ZipNotAZip = 110,           // not a zip archive at all
-    ZipStructureDamaged = 200,  // truncated, inconsistent directory
-    ZipDataDamaged = 410,       // CRC mismatch or broken compressed data
-    ZipAborted = 501,           // Abort was set while the operation ran; nothing changed
-    ZipUnreadable = 502,        // archive missing, a folder, or not readable
-    ZipCannotWrite = 503,       // the rewrite could not be completed; original unchanged
-    ZipNothingToDo = 504,       // nothing selected to extract, or the file to add is missing
-    ZipUnsupported = 505,       // encrypted entry or a compression method we cannot decode
-    ZipBusy = 506,              // called while one of this instance's own operations runs
+    ZipNotAZip = 110,          // not a zip archive at all
+    ZipStructureDamaged = 200, // truncated, inconsistent directory
+    ZipDataDamaged = 410,      // CRC mismatch or broken compressed data
+    ZipAborted = 501,          // Abort was set while the operation ran; nothing changed
+    ZipUnreadable = 502,       // archive missing, a folder, or not readable
+    ZipCannotWrite = 503,      // the rewrite could not be completed; original unchanged
+    ZipNothingToDo = 504,      // nothing selected to extract, or the file to add is missing
+    ZipUnsupported = 505,      // encrypted entry or a compression method we cannot decode
+    ZipBusy = 506,             // called while one of this instance's own operations runs
 };
 
 inline bool isDamageCode(int code) {
@@ -28,7 +28,7 @@ inline bool isDamageCode(int code) {
 
 // What a Listing event reports about one entry.
 struct ZipEntryInfo {
-    QString FileName;  // as stored (UTF-8 when flagged or valid, else CP437)
+    QString FileName; // as stored (UTF-8 when flagged or valid, else CP437)
     qint64 Size = 0;
     qint64 PSize = 0;
     bool Encrypted = false;
@@ -45,11 +45,11 @@ public:
     ~ZipComponent() override;
 
     // Properties, named as the callers know them.
-    bool Abort = false;     // stops the running operation at its next check
-    QString ExtractFolder;  // where ExtractEntries writes
-    QString ArchivePath;    // the archive operated on
-    QString EntrySpec;      // "*.*"/"*" for all, else names/patterns separated by CR
-    bool Flag10 = false;    // kept for the callers' calling pattern; has no effect
+    bool Abort = false;    // stops the running operation at its next check
+    QString ExtractFolder; // where ExtractEntries writes
+    QString ArchivePath;   // the archive operated on
+    QString EntrySpec;     // "*.*"/"*" for all, else names/patterns separated by CR
+    bool Flag10 = false;   // kept for the callers' calling pattern; has no effect
 
     int ListEntries();
     int DeleteEntries();
@@ -77,7 +77,7 @@ private:
     bool busy_ = false;
     int lastPercent_ = -1;
     QElapsedTimer statusClock_;
-    std::vector<char> buffer_;  // the one read buffer of every operation
+    std::vector<char> buffer_; // the one read buffer of every operation
 };
 
 } // namespace arcsweep

@@ -18,9 +18,15 @@ constexpr quint64 kEndSize = 22;
 constexpr quint64 kCentralSize = 46;
 constexpr quint64 kLocalSize = 30;
 
-quint16 le16(const uchar *p) { return quint16(p[0] | p[1] << 8); }
-quint32 le32(const uchar *p) { return quint32(le16(p)) | quint32(le16(p + 2)) << 16; }
-quint64 le64(const uchar *p) { return quint64(le32(p)) | quint64(le32(p + 4)) << 32; }
+quint16 le16(const uchar *p) {
+    return quint16(p[0] | p[1] << 8);
+}
+quint32 le32(const uchar *p) {
+    return quint32(le16(p)) | quint32(le16(p + 2)) << 16;
+}
+quint64 le64(const uchar *p) {
+    return quint64(le32(p)) | quint64(le32(p + 4)) << 32;
+}
 
 bool readAt(int fd, quint64 offset, void *buf, size_t n) {
     auto *out = static_cast<uchar *>(buf);
@@ -42,7 +48,7 @@ struct Directory {
     quint64 count = 0;
     quint64 offset = 0;
     quint64 size = 0;
-    quint64 end = 0;  // where the directory has to end: the (Zip64) end record
+    quint64 end = 0; // where the directory has to end: the (Zip64) end record
     bool zip64 = false;
 };
 
@@ -59,21 +65,21 @@ bool readDirectory(int fd, quint64 pos, const uchar *eocd, Directory &dir) {
         // may hold the same signature bytes.
         const quint64 recordPos = le64(loc + 8);
         uchar rec[56];
-        if (pos - 20 >= sizeof rec && recordPos <= pos - 20 - sizeof rec && readAt(fd, recordPos, rec, sizeof rec) &&
-            le32(rec) == kZip64EndSig) {
+        if (pos - 20 >= sizeof rec && recordPos <= pos - 20 - sizeof rec &&
+            readAt(fd, recordPos, rec, sizeof rec) && le32(rec) == kZip64EndSig) {
             dir.count = le64(rec + 32);
             dir.size = le64(rec + 40);
             dir.offset = le64(rec + 48);
             dir.end = recordPos;
             dir.zip64 = le32(rec + 16) == 0 && le32(rec + 20) == 0;
             if (!dir.zip64)
-                return false;  // multi-disk
+                return false; // multi-disk
         }
     }
     if (!dir.zip64 && (le16(eocd + 4) != 0 || le16(eocd + 6) != 0))
-        return false;  // multi-disk
+        return false; // multi-disk
     if (!dir.zip64 && (dir.count == 0xffff || dir.size == 0xffffffff || dir.offset == 0xffffffff))
-        return false;  // needs a Zip64 end record that is not there
+        return false; // needs a Zip64 end record that is not there
     if (dir.offset > dir.end || dir.size > dir.end - dir.offset)
         return false;
     uchar sig[4];

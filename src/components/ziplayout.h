@@ -14,8 +14,8 @@ class ZipLayout {
 public:
     struct Result {
         bool consistent = false;
-        quint64 entries = 0;       // central directory records walked
-        const char *problem = "";  // why the archive is not consistent
+        quint64 entries = 0;      // central directory records walked
+        const char *problem = ""; // why the archive is not consistent
     };
 
     // Reads at most the end of the file, the directory and 30 bytes per entry;

@@ -1,6 +1,7 @@
 #include "appfixture.h"
 
 #include "components/aniicon.h"
+#include "components/drivelistbox.h"
 #include "components/sspanel.h"
 
 #include "windows/form3.h"
@@ -305,6 +306,43 @@ TEST(MainWindow, ControlsCaptionsAndShortcuts) {
     EXPECT_EQ(form.about->shortcut(), QKeySequence(QStringLiteral("Ctrl+A")));
     EXPECT_FALSE(form.AniIcon1->isVisible());
     EXPECT_EQ(form.centralWidget()->size(), QSize(420, 281));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Browser, DriveThatCannotBeReadFallsBackToTheRoot) {
+    AppFixture app;
+    Form1 &form = app.makeForm();
+    app.browse(app.tree);
+    // A volume whose medium is gone: its root no longer exists.
+    form.Drive1->addItem(QStringLiteral("/media/No Medium"), QStringLiteral("/media/No Medium"));
+    emit form.Drive1->activated(form.Drive1->count() - 1);
+    EXPECT_EQ(form.Dir1->Path(), QStringLiteral("/"));
+    EXPECT_EQ(form.Drive1->Drive(), QStringLiteral("/"));
+    EXPECT_TRUE(app.desktop.boxes.isEmpty());
+    // The window stays usable.
+    app.browse(app.tree);
+    EXPECT_EQ(form.Dir1->Path(), app.tree);
+}
+
+TEST(Browser, ClickDuringARunLeavesTheListsToTheRun) {
+    AppFixture app;
+    const QString folder = app.tree + QStringLiteral("/Run Zips");
+    QDir().mkpath(folder);
+    ASSERT_TRUE(writeZip(folder + QStringLiteral("/A.zip"), {{QStringLiteral("A.TXT"), "a"}}));
+    ASSERT_TRUE(writeZip(folder + QStringLiteral("/B.zip"), {{QStringLiteral("B.TXT"), "b"}}));
+    Form1 &form = app.makeForm();
+    app.browse(folder);
+    ASSERT_EQ(app.entries(), QStringList{"a.txt"});
+    app.state.Running = true;
+    app.state.VerifyMode = true;
+    form.File1->setListIndex(1);
+    EXPECT_FALSE(app.state.VerifyMode);
+    EXPECT_EQ(app.entries(), QStringList{"a.txt"});
+    EXPECT_EQ(form.SSPanel1->Caption(), QStringLiteral("a.zip"));
+    app.state.Running = false;
 }
 
 } // namespace

@@ -1,0 +1,42 @@
+#pragma once
+
+// Small helpers for tests that need zip archives: write one through libzip, read
+// one back through libzip, damage bytes on purpose, run code in a child process.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace arcsweep::test {
+
+struct ZipFixtureEntry {
+    QString name; // stored as UTF-8
+    QByteArray data;
+    bool stored = false; // true: method store, false: deflate
+};
+
+// Writes a new archive at `path` (replacing any file there) holding the entries
+// in the given order. Returns false when libzip fails.
+bool writeZip(const QString &path, const QList<ZipFixtureEntry> &entries);
+
+// Reads every entry (index order) with its full data through libzip. `ok` is set
+// false when the archive cannot be opened or an entry cannot be read (CRC included).
+QList<ZipFixtureEntry> readZip(const QString &path, bool *ok = nullptr);
+
+QByteArray fileBytes(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// Flips the bits of the byte at `offset` (negative: counted from the end).
+bool corruptByte(const QString &path, qint64 offset);
+
+// Bytes that do not compress, the same for the same seed.
+QByteArray randomBytes(qsizetype size, quint32 seed);
+
+// Runs `work` in a forked child and returns its result, or -1 when the child did
+// not finish normally (killed, crashed). With `asNobody` the child first drops to
+// the user and group "nobody", so that permissions apply to it although the tests
+// run as root.
+int runInChild(const std::function<int()> &work, bool asNobody = false);
+
+} // namespace arcsweep::test
