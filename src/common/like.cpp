@@ -90,6 +90,21 @@ bool tokenize(QStringView p, std::vector<Token> &out) {
 
 } // namespace
 
+QString likeLiteral(const QString &name) {
+    QString pattern;
+    pattern.reserve(name.size());
+    for (const QChar c : name) {
+        if (c == u'*' || c == u'?' || c == u'#' || c == u'[') {
+            pattern.append(u'[');
+            pattern.append(c);
+            pattern.append(u']');
+        } else {
+            pattern.append(c);
+        }
+    }
+    return pattern;
+}
+
 bool likeIsValid(QStringView pattern) {
     std::vector<Token> tokens;
     return tokenize(pattern, tokens);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringView>
 
 namespace arcsweep {
@@ -11,6 +12,10 @@ namespace arcsweep {
 // sides when case must not matter. A malformed pattern ("[", "[a-", "[z-a]") matches
 // nothing. Runs in O(name x pattern) time whatever the pattern holds.
 bool likeMatch(QStringView name, QStringView pattern);
+
+// A pattern that matches exactly `name`: "*?#[" are put in brackets. Used as an
+// EntrySpec so that deleting "read#1.nfo" cannot also delete "read11.nfo".
+QString likeLiteral(const QString &name);
 
 // True when the pattern is well formed.
 bool likeIsValid(QStringView pattern);

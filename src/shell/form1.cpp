@@ -2,6 +2,7 @@
 
 #include "common/damagedarchiverule.h"
 #include "common/desktopservices.h"
+#include "common/like.h"
 #include "common/numbertext.h"
 #include "common/purgelistadd.h"
 #include "common/textfile.h"
@@ -11,6 +12,7 @@
 #include "components/filelistbox.h"
 #include "components/sspanel.h"
 #include "engine/cleanrun.h"
+#include "shell/form1_view.h"
 #include "shell/singleinstance.h"
 #include "windows/form3.h"
 #include "windows/form4.h"
@@ -94,6 +96,7 @@ Form1::Form1(AppState &state, QWidget *parent)
     connect(SSPanel3, &SSPanel::clicked, this, &Form1::about_Click);
     connect(XceedZip1, &ZipComponent::Listing, this, &Form1::XceedZip1_Listing);
     connect(XceedZip1, &ZipComponent::Status, this, &Form1::XceedZip1_Status);
+    installEntryViewer(*this);
 }
 
 Form1::~Form1() = default;
@@ -479,7 +482,7 @@ void Form1::DeleteSelectedEntry() {
         if (!List1->item(k)->isSelected())
             continue;
         XceedZip1->Flag10 = false;
-        XceedZip1->EntrySpec = List1->item(k)->text();
+        XceedZip1->EntrySpec = likeLiteral(List1->item(k)->text());
         XceedZip1->ArchivePath = state_.CurrentFolder + u'/' + name;
         const int result = XceedZip1->DeleteEntries();
         if (isDamageCode(result)) {
@@ -526,7 +529,7 @@ void Form1::AddToPurgeList() {
     };
     hooks.deleteEntry = [&](const QString &entry) {
         if (!name.isEmpty()) {
-            XceedZip1->EntrySpec = entry;
+            XceedZip1->EntrySpec = likeLiteral(entry);
             XceedZip1->ArchivePath = archive;
             XceedZip1->DeleteEntries();
         }

@@ -346,3 +346,29 @@ TEST(Browser, ClickDuringARunLeavesTheListsToTheRun) {
 }
 
 } // namespace
+
+namespace {
+
+// Names with pattern characters select only themselves when deleted or added.
+TEST(EntryNames, DeleteAndAddTouchOnlyTheChosenEntry) {
+    AppFixture app;
+    const QString folder = app.tree + QStringLiteral("/Odd Names");
+    QDir().mkpath(folder);
+    const QString archive = folder + QStringLiteral("/Odd.zip");
+    ASSERT_TRUE(writeZip(archive, {{QStringLiteral("Read#1.nfo"), "1"},
+                                   {QStringLiteral("read11.nfo"), "2"},
+                                   {QStringLiteral("File[1].nfo"), "3"},
+                                   {QStringLiteral("file1.nfo"), "4"}}));
+    writeFile(app.appFile(DataFile::PurgeList), "x\r\n");
+    Form1 &form = app.makeForm();
+    app.browse(folder);
+    app.selectEntries({"read#1.nfo"});
+    form.DeleteSelectedEntry();
+    EXPECT_EQ(app.entries(), (QStringList{"file1.nfo", "file[1].nfo", "read11.nfo"}));
+    app.selectEntries({"file[1].nfo"});
+    form.Command1_Click();
+    EXPECT_EQ(app.entries(), (QStringList{"file1.nfo", "read11.nfo"}));
+    EXPECT_EQ(fileBytes(app.appFile(DataFile::PurgeList)), QByteArray("x\r\nfile[1].nfo\r\n"));
+}
+
+} // namespace
