@@ -27,7 +27,7 @@ public:
     using QApplication::QApplication;
 
     bool notify(QObject *receiver, QEvent *event) override {
-        if (depth_++ > 0) {  // nested deliveries are inside an outer one already
+        if (depth_++ > 0) { // nested deliveries are inside an outer one already
             const bool done = QApplication::notify(receiver, event);
             --depth_;
             return done;
@@ -45,7 +45,7 @@ public:
         return done;
     }
 
-    std::map<int, std::pair<qint64, qint64>> byType;  // type -> (count, ns)
+    std::map<int, std::pair<qint64, qint64>> byType; // type -> (count, ns)
     qint64 total = 0;
 
 private:
@@ -55,7 +55,8 @@ private:
 // Never shows a box, plays nothing: the benchmark measures the run.
 class QuietDesktop : public DesktopServices {
 public:
-    MsgAnswer messageBox(QWidget *, const QString &, const QString &, MsgIcon, MsgButtons) override {
+    MsgAnswer messageBox(QWidget *, const QString &, const QString &, MsgIcon,
+                         MsgButtons) override {
         return MsgAnswer::Ok;
     }
     bool open(const QUrl &) override { return true; }
@@ -96,7 +97,7 @@ int main(int argc, char **argv) {
     std::printf("window events  %9.1f ms  (%.1f %% of the run)\n", app.total / 1e6,
                 100.0 * double(app.total) / 1e6 / runMs);
     for (const auto &[type, slot] : app.byType)
-        if (slot.second > runMs * 1e6 / 1000)  // more than 0.1 % of the run
+        if (slot.second > runMs * 1e6 / 1000) // more than 0.1 % of the run
             std::printf("  event %-5d %9.1f ms  %lld times\n", type, slot.second / 1e6,
                         static_cast<long long>(slot.first));
     form.Form_Unload();

@@ -37,7 +37,10 @@ void SSPanel::setProgressStyle(int style) {
 
 void SSPanel::setProgressPercent(int percent) {
     percent_ = qBound(0, percent, 100);
+    // QProgressBar repaints at once on every new value; let the next paint show it instead.
+    bar_->setUpdatesEnabled(false);
     bar_->setValue(percent_);
+    bar_->setUpdatesEnabled(true);
 }
 
 void SSPanel::setPicture(const QPixmap &picture) {

@@ -19,7 +19,7 @@ void PurgeMatcher::load(const QStringList &table) {
     wild_.clear();
     for (const QString &line : table) {
         if (line.isEmpty())
-            break;  // the first empty slot ends the list
+            break; // the first empty slot ends the list
         const qsizetype index = patterns_.size();
         patterns_.append(line.toLower());
         const QString &pattern = patterns_.back();

@@ -24,8 +24,8 @@ public:
 
 private:
     QStringList patterns_;
-    QHash<QString, qsizetype> plain_;  // first index of each plain pattern
-    std::vector<qsizetype> wild_;      // indexes of the wildcard patterns, ascending
+    QHash<QString, qsizetype> plain_; // first index of each plain pattern
+    std::vector<qsizetype> wild_;     // indexes of the wildcard patterns, ascending
 };
 
 } // namespace arcsweep

@@ -116,6 +116,7 @@ void Form1::buildControls() {
     List1 = new QListWidget(client);
     List1->setGeometry(px(4125), px(525), px(2085), px(2595));
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    List1->setUniformItemSizes(true);  // no per-item text layout while a run selects entries
     List1->setToolTip(QStringLiteral("Double-click on *.nfo to view"));
     Command1 = new QPushButton(QStringLiteral("&Add"), client);
     Command1->setGeometry(px(5250), px(3285), px(945), px(345));

@@ -1,0 +1,202 @@
+#include "engine/cleanrun.h"
+
+#include "common/appstate.h"
+#include "common/desktopservices.h"
+#include "common/textfile.h"
+#include "components/diskinfo.h"
+#include "components/zipcomponent.h"
+#include "engine/runhost.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace arcsweep {
+
+namespace {
+
+// Marks the handler as running for as long as it is on the stack.
+class InProgress {
+public:
+    explicit InProgress(bool &flag) : flag_(flag) { flag_ = true; }
+    ~InProgress() { flag_ = false; }
+    InProgress(const InProgress &) = delete;
+    InProgress &operator=(const InProgress &) = delete;
+
+private:
+    bool &flag_;
+};
+
+bool canEnter(const QString &folder) {
+    const QFileInfo info(folder);
+    return info.isDir() && info.isExecutable() && QDir(folder).isReadable();
+}
+
+} // namespace
+
+CleanRun::CleanRun(RunHost &host)
+    : host_(host), files_(host.state()), yielder_(host), cleaner_(host, files_, matcher_, yielder_),
+      walk_(host, cleaner_, files_, yielder_) {}
+
+void CleanRun::Command2_Click() {
+    if (host_.state().Running) {
+        stopRun();
+        return;
+    }
+    // A run that was stopped may still be unwinding through one of its yields; a new
+    // run must not start inside it (it would record its statistics twice).
+    if (inProgress_)
+        return;
+    const InProgress guard(inProgress_);
+    startRun();
+}
+
+void CleanRun::stopRun() {
+    AppState &state = host_.state();
+    state.Running = false;
+    state.AbortRequested = true;
+    host_.zip().Abort = true;
+    endOfRun();
+}
+
+bool CleanRun::refuse(const QString &why) {
+    AppState &state = host_.state();
+    exitStatus_ = 1;
+    if (state.unattended()) {
+        RunFiles::toStderr(QStringLiteral("Arcsweep: cannot clean \"") + state.CommandLine +
+                           QStringLiteral("\": ") + why);
+        // Nothing follows an unattended start: leave the window idle.
+        state.Running = false;
+    }
+    return false;
+}
+
+void CleanRun::startRun() {
+    AppState &state = host_.state();
+    ZipComponent &zip = host_.zip();
+    state.AbortRequested = false;
+    zip.Abort = false;
+    state.Running = true;
+    exitStatus_ = 2;
+
+    // An unattended run checks the folder it is about to clean: it must exist and
+    // be enterable (there is no fallback to another folder), on a writable volume.
+    const QString commandFolder =
+        state.unattended() ? QFileInfo(state.CommandLine).absoluteFilePath() : QString();
+    if (state.unattended() && !canEnter(commandFolder)) {
+        refuse(QStringLiteral("the folder does not exist or cannot be entered"));
+        return;
+    }
+    DiskInfo &disk = host_.diskInfo();
+    disk.setDriveLetter(state.unattended() ? commandFolder : host_.drive());
+    if (disk.DriveCheck() <= 2) {
+        host_.setProgressStyle(0);
+        host_.setProgressCaption(QStringLiteral("Read-only drive"));
+        refuse(QStringLiteral("Read-only drive"));
+        return;
+    }
+    if (state.unattended()) {
+        host_.setDrive(commandFolder);
+        if (!host_.setDirPath(commandFolder)) {
+            refuse(QStringLiteral("the folder cannot be entered"));
+            return;
+        }
+    }
+    QString startFolder = host_.dirPath();
+    if (!startFolder.endsWith(u'/'))
+        startFolder += u'/';
+    yielder_.reset();
+    yielder_.clearCounts();
+    loadPurgeList();
+    // The running look.
+    host_.setRunLook(true);
+    host_.setCleanButtonCaption(QStringLiteral("&Abort"));
+    state.Totals.Processed = 0;
+    host_.setProcessedText(QString());
+    host_.setPurgedText(QString());
+    host_.setProgressStyle(0);
+    host_.setProgressCaption(QString());
+    host_.setProgressStyle(1);
+    // Running and AbortRequested were set at the start and are not set again here, so
+    // an abort given while the purge list was loading still stops the run.
+    savedFolder_ = host_.dirPath();
+    state.Totals.startRun();
+    state.VerifyMode = false;
+    files_.openLists();
+    walk_.WalkFolder(startFolder);
+    host_.setDirPath(savedFolder_);
+    // After a stop the folder change does not refill the archive list: point it at the
+    // same folder, so the end-of-run test works on an archive of the folder shown.
+    host_.setFilePath(savedFolder_);
+    endOfRun();
+}
+
+void CleanRun::loadPurgeList() {
+    AppState &state = host_.state();
+    state.PurgeList.clear();
+    bool tooLong = false;
+    TextFile::forEachLine(state.file(DataFile::PurgeList), [&](const QString &line) {
+        if (state.PurgeList.size() >= MaxPatterns) {
+            tooLong = true;
+            return false;
+        }
+        state.PurgeList.append(line);
+        yielder_.maybe();
+        return true;
+    });
+    state.Totals.PatternCount = state.PurgeList.size();
+    matcher_.load(state.PurgeList);
+    if (tooLong && state.unattended())
+        RunFiles::toStderr(QStringLiteral("Arcsweep: purge.txt holds more than %1 lines; "
+                                          "the lines after line %1 are ignored")
+                               .arg(MaxPatterns));
+}
+
+void CleanRun::endOfRun() {
+    AppState &state = host_.state();
+    RunTotals &totals = state.Totals;
+    // Back to the idle look.
+    host_.focusEntries();
+    host_.setRunLook(false);
+    host_.setStatusCaption(QString());
+    host_.setProgressCaption(QString());
+    state.Running = false;
+    host_.setWindowCaption(QStringLiteral("Arcsweep"));
+    host_.refreshFiles();
+    host_.setCleanButtonCaption(QStringLiteral("&Clean all"));
+    host_.setProgressPercent(0);
+    host_.archiveTest();
+    if (host_.fileCount() >= 2)
+        host_.selectFile(0, true);
+    yielder_.now();
+    // A stop by Esc or by closing records nothing.
+    files_.closeLists();
+    if (state.AbortRequested) {
+        state.AbortRequested = false;
+        return;
+    }
+    RunFiles::updateTotals(state.file(DataFile::TotalsFile), totals);
+    const QStringList record =
+        RunFiles::statsRecord(totals, savedFolder_, QDateTime::currentDateTime());
+    RunFiles::appendStatsRecord(state.file(DataFile::StatsLog), record);
+    exitStatus_ = 0;
+    if (totals.BadZips != 0 && state.desktop)
+        state.desktop->playSound(state.file(DataFile::ErrorWave), false);
+    // An unattended run prints its record instead of showing it.
+    if (state.unattended()) {
+        const QByteArray text = record.join(u'\n').toLocal8Bit() + '\n';
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        std::fflush(stdout);
+    } else {
+        // A close of the program while the statistics are up ends the wait too.
+        host_.showStatistics(savedFolder_);
+        while (state.StatsWaiting && !state.AbortRequested)
+            host_.waitForEvents();
+        host_.afterStatistics();
+        state.VerifyMode = false;
+    }
+    state.AbortRequested = false;
+}
+
+} // namespace arcsweep

@@ -1,0 +1,84 @@
+#include "engine/folderwalk.h"
+
+#include "common/appstate.h"
+#include "engine/archivecleaner.h"
+#include "engine/runfiles.h"
+#include "engine/runhost.h"
+#include "engine/yielder.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace arcsweep {
+
+namespace {
+
+// The subfolders to enter, in a stable order (case ignored, as the folder list shows
+// them): no dot folders and no symbolic links.
+QStringList subfolders(const QString &folder) {
+    QStringList names = QDir(folder).entryList(
+        QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden, QDir::NoSort);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const QString &name) { return name.startsWith(u'.'); }),
+                names.end());
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) {
+        const int c = collator.compare(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+} // namespace
+
+void FolderWalk::WalkFolder(const QString &start) {
+    AppState &state = host_.state();
+    // Each entry is one pending visit, exactly as a recursive walk would make them:
+    // a folder's subfolders are pushed in reverse so the first is visited next.
+    std::vector<QString> pending{start};
+    QSet<QPair<quint64, quint64>> visited;
+    while (!pending.empty()) {
+        const QString folder = std::move(pending.back());
+        pending.pop_back();
+        if (state.AbortRequested)
+            return;
+        host_.setWindowCaption(folder.toLower());
+        yielder_.maybe();
+        if (!state.Running)
+            continue;
+
+        struct stat st {};
+        if (::stat(QFile::encodeName(folder).constData(), &st) == 0) {
+            const QPair<quint64, quint64> id(st.st_dev, st.st_ino);
+            if (visited.contains(id))
+                continue; // reached again through a mount of the same folder
+            visited.insert(id);
+        }
+
+        const QStringList names = subfolders(folder);
+        // A folder that cannot be entered is reported and skipped with all below it;
+        // the rest of the tree is still cleaned.
+        if (!host_.setDirPath(folder)) {
+            QString shown = folder.toLower();
+            if (shown.size() > 1)
+                shown.chop(1);
+            files_.logError(QStringLiteral("Cannot enter ") + shown);
+            continue;
+        }
+        host_.setFilePath(folder);
+        cleaner_.CleanFolderArchives();
+
+        for (auto it = names.crbegin(); it != names.crend(); ++it)
+            pending.push_back(folder + *it + u'/');
+    }
+}
+
+} // namespace arcsweep

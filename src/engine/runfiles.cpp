@@ -1,0 +1,97 @@
+#include "engine/runfiles.h"
+
+#include "common/appstate.h"
+#include "common/numbertext.h"
+#include "common/textfile.h"
+
+#include <cstdio>
+
+namespace arcsweep {
+
+namespace {
+// The TotalsFile holds two short lines; a larger file is not read past this.
+constexpr qint64 TotalsReadLimit = 64 * 1024;
+
+void openEmpty(QFile &file, const QString &path) {
+    if (file.isOpen())
+        file.close();
+    file.setFileName(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
+// Lines are flushed one by one: the logs must be complete even if the run is cut short.
+void writeFlushed(QFile &file, const QString &line) {
+    if (file.isOpen() && TextFile::writeLine(file, line))
+        file.flush();
+}
+} // namespace
+
+void RunFiles::openLists() {
+    openEmpty(errorLog_, state_.file(DataFile::ErrorLog));
+    openEmpty(verifyList_, state_.file(DataFile::VerifyList));
+}
+
+void RunFiles::closeLists() {
+    errorLog_.close();
+    verifyList_.close();
+}
+
+void RunFiles::logError(const QString &line) {
+    writeFlushed(errorLog_, line);
+    if (state_.unattended())
+        toStderr(line);
+}
+
+void RunFiles::addToVerifyList(const QString &archivePath) {
+    writeFlushed(verifyList_, archivePath);
+}
+
+void RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals) {
+    QFile file(totalsFile);
+    if (file.exists() && file.open(QIODevice::ReadOnly)) {
+        const QString text = QString::fromUtf8(file.read(TotalsReadLimit));
+        const QStringList fields = NumberText::delimitedFields(text, 2);
+        totals.TotalBytesTested = NumberText::leadingNumber(fields.value(0));
+        totals.TotalBytesPurged = NumberText::leadingNumber(fields.value(1));
+        file.close();
+    }
+    totals.TotalBytesTested += totals.BytesTested;
+    totals.TotalBytesPurged += totals.PurgedBytes;
+    TextFile::writeLines(totalsFile, {NumberText::plain(totals.TotalBytesTested),
+                                      NumberText::plain(totals.TotalBytesPurged)});
+}
+
+QStringList RunFiles::statsRecord(const RunTotals &t, const QString &savedFolder,
+                                  const QDateTime &end) {
+    const auto line = [](double value, const char *suffix) {
+        return u' ' + NumberText::grouped(value) + QLatin1String(suffix);
+    };
+    return {
+        end.toString(QStringLiteral("MM-dd-yyyy HH:mm:ss")),
+        u' ' + savedFolder.toLower(),
+        line(t.Zips, " - Zip's"),
+        line(t.BytesTested, " - bytes tested"),
+        line(t.TotalBytesTested, " - total bytes tested"),
+        line(t.PurgedBytes, " - purged bytes"),
+        line(t.TotalBytesPurged, " - total bytes purged"),
+        line(double(t.PatternCount), " - in purge.txt"),
+        line(t.CleanedZips, " - cleaned zip's"),
+        line(t.PurgedFiles, " - purged files"),
+        line(t.ExtraNfos, " - Extra nfos"),
+        line(double(t.DoubleDiz), " - double diz's"),
+        line(double(t.BadZips), " - bad zip's"),
+        QString(),
+    };
+}
+
+bool RunFiles::appendStatsRecord(const QString &statsLog, const QStringList &record) {
+    return TextFile::appendLines(statsLog, record);
+}
+
+void RunFiles::toStderr(const QString &text) {
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace arcsweep

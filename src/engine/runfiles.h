@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+namespace arcsweep {
+
+struct AppState;
+struct RunTotals;
+
+// The files a clean-all run writes in the AppFolder: the ErrorLog and the VerifyList
+// (open from the start of the walk to the end of the run), the StatsLog record and
+// the TotalsFile. Every failure is skipped: the run never stops over its own files.
+class RunFiles {
+public:
+    explicit RunFiles(const AppState &state) : state_(state) {}
+
+    // Empties (creates) the ErrorLog and the VerifyList and keeps them open.
+    void openLists();
+    void closeLists();
+
+    // One ErrorLog line; an unattended run also writes it to standard error.
+    void logError(const QString &line);
+    // One VerifyList line: the archive's real path, which the verification window opens.
+    void addToVerifyList(const QString &archivePath);
+
+    // Reads the TotalsFile into the cumulative totals when it exists, adds this run's
+    // bytes and writes the file anew.
+    static void updateTotals(const QString &totalsFile, RunTotals &totals);
+    // The StatsLog record of a run (14 lines, the last empty).
+    static QStringList statsRecord(const RunTotals &totals, const QString &savedFolder,
+                                   const QDateTime &end);
+    // Appends the record to the StatsLog, creating it when missing.
+    static bool appendStatsRecord(const QString &statsLog, const QStringList &record);
+
+    // Writes a line to standard error at once (unattended runs).
+    static void toStderr(const QString &text);
+
+private:
+    const AppState &state_;
+    QFile errorLog_;
+    QFile verifyList_;
+};
+
+} // namespace arcsweep

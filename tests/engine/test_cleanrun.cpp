@@ -1,0 +1,479 @@
+#include "runfixture.h"
+
+#include <QKeyEvent>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace arcsweep;
+using namespace arcsweep::test;
+
+namespace {
+
+// A figure of a StatsLog line or label ("1,234 - bytes tested") as a number.
+double figure(const QString &text) {
+    QString digits;
+    for (const QChar c : text.section(QStringLiteral(" - "), 0, 0))
+        if (c.isDigit())
+            digits += c;
+    return digits.toDouble();
+}
+
+qint64 sizeOf(const QString &path) {
+    return QFileInfo(path).size();
+}
+
+// The data of a named entry, or a null array when the archive lacks it.
+QByteArray entryData(const QString &archive, const QString &name) {
+    for (const ZipFixtureEntry &entry : readZip(archive))
+        if (entry.name == name)
+            return entry.data;
+    return {};
+}
+
+TEST(ArchiveCleaning, NfoCountAfterPurgesDecidesTheVerificationQueue) {
+    RunFixture run;
+    run.purgeList({QStringLiteral("C.TXT")}); // capitals match any case
+    const QString purged = run.zip("Sub/Nfos Purged.ZIP", {"A.NFO", "B.nfo", "C.txt"});
+    const QString two = run.zip("Sub/Two Nfos.ZIP", {"A.NFO", "B.NFO", "Keep.TXT"});
+    const QString three = run.zip("Three Nfos.zip", {"X.nfo", "Y.nfo", "Z.NFO"});
+    const qint64 purgedSize = sizeOf(purged);
+
+    run.clean();
+
+    EXPECT_EQ(RunFixture::names(purged), (QStringList{"A.NFO", "B.nfo"}));
+    // Two .nfo less one purged entry leaves one: not queued. The folder's own archives
+    // come before those of its subfolders, in real case.
+    EXPECT_EQ(run.verifyList(), (QStringList{three, two}));
+    EXPECT_EQ(run.totals().ExtraNfos, 3);
+    EXPECT_EQ(run.totals().Zips, 3);
+    EXPECT_EQ(run.totals().PurgedFiles, 1);
+    EXPECT_EQ(run.totals().CleanedZips, 1);
+    EXPECT_EQ(run.totals().PurgedBytes, double(purgedSize - sizeOf(purged)));
+    EXPECT_GT(run.totals().PurgedBytes, 0);
+    EXPECT_EQ(run.form->Label2->text(), QStringLiteral(" 3 processed"));
+    EXPECT_EQ(run.form->Label3->text(), QStringLiteral(" 1 purged"));
+
+    ASSERT_TRUE(run.stats.shown);
+    EXPECT_TRUE(run.stats.mainMinimized);
+    EXPECT_FALSE(run.stats.mainEnabled);
+    EXPECT_EQ(run.stats.labels["Label11"], QStringLiteral("3\nExtra nfos"));
+    EXPECT_EQ(run.stats.labels["Label1"], QStringLiteral("3 - total zip's"));
+    EXPECT_EQ(run.stats.labels["Label7"], run.tree.toLower());
+    EXPECT_TRUE(run.stats.verifyEnabled);
+    EXPECT_FALSE(run.stats.errorLogEnabled); // no damaged archive
+    EXPECT_FALSE(run.form->errors->isEnabled());
+    // The main window is back: normal, enabled, idle.
+    EXPECT_FALSE(run.form->isMinimized());
+    EXPECT_TRUE(run.form->isEnabled());
+    EXPECT_FALSE(run.state.Running || run.state.StatsWaiting || run.state.VerifyMode);
+    EXPECT_EQ(run.form->Command2->text(), QStringLiteral("&Clean all"));
+}
+
+TEST(ArchiveCleaning, OnlyTheFirstMatchingPatternIsUsedAndAnEmptyLineEndsTheList) {
+    // The component deletes what a pattern selects by equality as well as by Like,
+    // so which pattern is used shows: "file[1].nfo" also takes the entry named so.
+    struct Case {
+        QStringList purge;
+        QStringList left;
+    };
+    const QList<Case> cases = {
+        {{"file[1].nfo", "file?.nfo"}, {"Keep.TXT", "Other.TXT"}},
+        {{"file?.nfo", "file[1].nfo"}, {"File[1].nfo", "Keep.TXT", "Other.TXT"}},
+        {{"FILE1.NFO", "file[1].nfo"}, {"File[1].nfo", "Keep.TXT", "Other.TXT"}},
+        {{"keep.txt", "", "other.txt", "file1.nfo"}, {"FILE1.NFO", "File[1].nfo", "Other.TXT"}},
+    };
+    for (const Case &c : cases) {
+        RunFixture run;
+        run.purgeList(c.purge);
+        const QString archive =
+            run.zip("Patterns.ZIP", {"FILE1.NFO", "File[1].nfo", "Keep.TXT", "Other.TXT"});
+        run.clean();
+        QStringList left = RunFixture::names(archive);
+        left.sort();
+        EXPECT_EQ(left, c.left) << c.purge.join('|').toStdString();
+        EXPECT_EQ(run.totals().PurgedFiles, 1) << c.purge.join('|').toStdString();
+        EXPECT_EQ(run.totals().PatternCount, c.purge.size());
+    }
+}
+
+TEST(ArchiveCleaning, OneWildcardDeletionTakesSeveralEntriesAndEachStillCounts) {
+    RunFixture run;
+    run.purgeList({"read*.txt"});
+    const QString archive =
+        run.zip("Wild.ZIP", {"READ1.TXT", "Read2.txt", "read3.TXT", "Keep.DAT"});
+    // A purge that changes no size: counted as purged files, not as a cleaned archive.
+    const QString unchanged = run.zip("Sub/Unchanged.ZIP", {"Keep.DAT"});
+    run.clean();
+    EXPECT_EQ(RunFixture::names(archive), QStringList{"Keep.DAT"});
+    EXPECT_EQ(RunFixture::names(unchanged), QStringList{"Keep.DAT"});
+    EXPECT_EQ(run.totals().PurgedFiles, 3);
+    EXPECT_EQ(run.totals().CleanedZips, 1);
+    EXPECT_EQ(run.stats.labels["Label3"], QStringLiteral("3 - purged files"));
+    EXPECT_EQ(run.lastRecord().value(9), QStringLiteral(" 3 - purged files"));
+}
+
+// An archive whose second entry fails its CRC check; its first entry, "Ad.TXT", is
+// one the tests put on the purge list.
+QString crcDamagedArchive(const QString &path) {
+    const QByteArray random = randomBytes(40000, 7);
+    EXPECT_TRUE(writeZip(path, {{"Ad.TXT", "advert", true}, {"Data.BIN", random, true}}));
+    const qint64 at = fileBytes(path).indexOf(random.mid(20000, 64));
+    EXPECT_GT(at, 0);
+    EXPECT_TRUE(corruptByte(path, at));
+    return path;
+}
+
+TEST(ArchiveCleaning, DamagedArchivesAreLoggedAndSetAsideUnchanged) {
+    RunFixture run;
+    run.purgeList({"ad.txt"});
+    const QString crc = crcDamagedArchive(run.tree + "/Damaged CRC.ZIP");
+    const QByteArray damagedBytes = fileBytes(crc);
+    // An older quarantined copy, read-only, is replaced.
+    writeFile(crc + ".bad", "older");
+    QFile::setPermissions(crc + ".bad", QFile::ReadOwner);
+    const QString notZip = run.tree + "/Not A Zip.ZIP";
+    writeFile(notZip, "Just text, no archive at all.");
+    const QString sound = run.zip("Sound.ZIP", {"Ad.TXT", "Keep.TXT"});
+
+    run.clean();
+
+    EXPECT_FALSE(QFile::exists(crc));
+    // Never purged: the entry walk still sees "ad.txt", but the archive stays as found.
+    EXPECT_EQ(fileBytes(crc + ".bad"), damagedBytes);
+    EXPECT_FALSE(QFile::exists(notZip));
+    EXPECT_TRUE(QFile::exists(notZip + ".bad"));
+    EXPECT_EQ(RunFixture::names(sound), QStringList{"Keep.TXT"});
+    EXPECT_EQ(run.errorLog(),
+              (QStringList{"Bad zip " + crc.toLower(), "Bad zip " + notZip.toLower()}));
+    EXPECT_EQ(run.totals().BadZips, 2);
+    EXPECT_EQ(run.totals().PurgedFiles, 1);
+    ASSERT_EQ(run.desktop.sounds.size(), 1);
+    EXPECT_EQ(run.desktop.sounds[0].path, run.appFile(DataFile::ErrorWave));
+    EXPECT_FALSE(run.desktop.sounds[0].wait);
+    EXPECT_TRUE(run.stats.errorLogEnabled);
+    EXPECT_EQ(run.stats.labels["Label5"], QStringLiteral("2 - bad zip's"));
+    EXPECT_TRUE(run.form->errors->isEnabled());
+    EXPECT_FALSE(run.stats.verifyEnabled);
+    EXPECT_TRUE(run.desktop.boxes.isEmpty()); // the run shows no damage messages
+}
+
+TEST(ArchiveCleaning, DamagedArchiveOnAReadOnlyVolumeKeepsItsName) {
+    RunFixture run;
+    run.purgeList({"ad.txt"});
+    const QString crc = crcDamagedArchive(run.tree + "/Damaged CRC.ZIP");
+    const QByteArray damagedBytes = fileBytes(crc);
+    const QString notZip = run.tree + "/Not A Zip.ZIP";
+    writeFile(notZip, "Just text, no archive at all.");
+    // The volume turns read-only once the run has started (its own check passed).
+    QObject::connect(run.form.get(), &QWidget::windowTitleChanged, run.form.get(),
+                     [&](const QString &title) {
+                         if (title.startsWith(QStringLiteral("Cleaning ")))
+                             run.form->DiskInfo1.forcedAnswer = 2;
+                     });
+    run.clean();
+    EXPECT_EQ(fileBytes(notZip), QByteArray("Just text, no archive at all."));
+    EXPECT_FALSE(QFile::exists(notZip + ".bad"));
+    // Where it cannot be set aside, a damaged archive is not purged either.
+    EXPECT_EQ(fileBytes(crc), damagedBytes);
+    EXPECT_EQ(run.errorLog(),
+              (QStringList{"Bad zip " + crc.toLower(), "Bad zip " + notZip.toLower()}));
+    EXPECT_EQ(run.totals().BadZips, 2);
+    EXPECT_EQ(run.totals().PurgedFiles, 0);
+}
+
+// An archive holding "FILE_ID.DIZ" twice (libzip writes no duplicate names, so the
+// second name is patched in place).
+QString doubleDizArchive(const QString &path) {
+    EXPECT_TRUE(writeZip(path, {{"FILE_ID.DIZ", "Nice Release\r\n"},
+                                {"FILE_ID.DIX", "Nice Release\r\n"},
+                                {"Info.NFO", "info"}}));
+    QByteArray bytes = fileBytes(path);
+    bytes.replace("FILE_ID.DIX", "FILE_ID.DIZ");
+    writeFile(path, bytes);
+    return path;
+}
+
+TEST(ArchiveCleaning, DoubleDizKeepsOneCopyWithItsContent) {
+    RunFixture run;
+    run.purgeList({"nothing.here"});
+    const QString archive = doubleDizArchive(run.tree + "/Double.ZIP");
+    ASSERT_EQ(RunFixture::names(archive).count("FILE_ID.DIZ"), 2);
+    run.clean();
+    QStringList names = RunFixture::names(archive);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"Info.NFO", "file_id.diz"}));
+    EXPECT_EQ(entryData(archive, "file_id.diz"), QByteArray("Nice Release\r\n"));
+    EXPECT_EQ(entryData(archive, "Info.NFO"), QByteArray("info"));
+    EXPECT_EQ(run.errorLog(), QStringList{"Double zip " + archive.toLower()});
+    EXPECT_EQ(run.totals().DoubleDiz, 1);
+    EXPECT_EQ(run.stats.labels["Label4"], QStringLiteral("1 - double diz's"));
+}
+
+TEST(ArchiveCleaning, DoubleDizRepairChangesNothingWhenTheCopyCannotBeTakenOut) {
+    RunFixture run;
+    run.purgeList({"nothing.here"});
+    const QString archive = doubleDizArchive(run.tree + "/Double.ZIP");
+    const QByteArray before = fileBytes(archive);
+    // The TempFolder is a file: nothing can be extracted into it.
+    QDir(run.state.tempFolder()).removeRecursively();
+    writeFile(run.state.tempFolder(), "in the way");
+    run.clean();
+    EXPECT_EQ(fileBytes(archive), before);
+    EXPECT_EQ(run.errorLog(), QStringList{"Double zip " + archive.toLower()});
+    EXPECT_EQ(run.totals().DoubleDiz, 1);
+}
+
+TEST(FolderWalk, SkipsDotFoldersAndFolderLinksAndRewritesLinkedArchivesInPlace) {
+    RunFixture run;
+    run.purgeList({"junk.txt"});
+    const QString top = run.zip("Top.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString hidden = run.zip(".Hidden/Hidden.ZIP", {"Junk.TXT"});
+    const QString hidden2 = run.zip("Sub/.Deeper/Inner/Hidden2.ZIP", {"Junk.TXT"});
+    const QString outside = run.root.filePath("Outside Tree");
+    QDir().mkpath(outside);
+    const QString outsideZip = outside + "/Outside.ZIP";
+    ASSERT_TRUE(writeZip(outsideZip, {{"Junk.TXT", "x"}, {"Keep.TXT", "y"}}));
+    const QString target = outside + "/Target.ZIP";
+    ASSERT_TRUE(writeZip(target, {{"Junk.TXT", "x"}, {"Keep.TXT", "y"}}));
+    ASSERT_TRUE(QFile::link(run.tree, run.tree + "/Sub/Loop Back"));
+    ASSERT_TRUE(QFile::link(outside, run.tree + "/Sub/Out Link"));
+    const QString link = run.tree + "/Sub/Link.ZIP";
+    ASSERT_TRUE(QFile::link(target, link));
+
+    run.clean();
+
+    EXPECT_EQ(RunFixture::names(top), QStringList{"Keep.TXT"});
+    EXPECT_EQ(RunFixture::names(hidden), QStringList{"Junk.TXT"});
+    EXPECT_EQ(RunFixture::names(hidden2), QStringList{"Junk.TXT"});
+    EXPECT_EQ(RunFixture::names(outsideZip), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    // The linked archive was cleaned through its link, which is still a link.
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+    EXPECT_EQ(RunFixture::names(target), QStringList{"Keep.TXT"});
+    EXPECT_EQ(run.totals().Zips, 2); // each real archive once, the loop never entered
+}
+
+TEST(FolderWalk, ADeepTreeIsWalkedToItsBottom) {
+    RunFixture run;
+    run.purgeList({"junk.txt"});
+    QString relative;
+    for (int level = 0; level < 400; ++level)
+        relative += QStringLiteral("Lv%1/").arg(level % 10);
+    const QString bottom = run.zip(relative + "Bottom.ZIP", {"Junk.TXT", "Keep.TXT"});
+    run.clean();
+    EXPECT_EQ(RunFixture::names(bottom), QStringList{"Keep.TXT"});
+    EXPECT_EQ(run.totals().Zips, 1);
+}
+
+// A tree whose deep folder holds the archive with the marker entry; archives before
+// and after it in walk order all carry "Junk.TXT".
+struct DeepTree {
+    explicit DeepTree(RunFixture &run) {
+        run.purgeList({"junk.txt"});
+        before = run.zip("Root.ZIP", {"Junk.TXT", "Keep.TXT"});
+        deep = run.zip("A/B/C/D/Deep.ZIP", {"Marker.TXT", "Junk.TXT"});
+        after = {run.zip("A/B/C/E/After.ZIP", {"Junk.TXT"}), run.zip("A/Z/Later.ZIP", {"Junk.TXT"}),
+                 run.zip("Z Last/Last.ZIP", {"Junk.TXT"})};
+    }
+    QString before, deep;
+    QStringList after;
+};
+
+void expectUntouched(const QStringList &archives) {
+    for (const QString &archive : archives)
+        EXPECT_TRUE(RunFixture::names(archive).contains("Junk.TXT")) << archive.toStdString();
+}
+
+TEST(CleanRun, EscapeRecordsNothing) {
+    // From inside the component's events deep in the tree, and as a key queued before
+    // the run (it arrives while the purge list loads).
+    for (const char *marker : {"marker", "status", "queued"}) {
+        RunFixture run;
+        DeepTree tree(run);
+        const auto escape = [&] { QTest::keyClick(run.form.get(), Qt::Key_Escape); };
+        if (QByteArray(marker) == "marker") {
+            run.onListing("marker", escape);
+        } else if (QByteArray(marker) == "status") {
+            run.onListing("marker", [&] {
+                QObject::connect(run.form->XceedZip1, &ZipComponent::Status, run.form.get(), escape,
+                                 Qt::SingleShotConnection);
+            });
+        } else {
+            QCoreApplication::postEvent(
+                run.form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        }
+        run.clean();
+
+        SCOPED_TRACE(marker);
+        if (QByteArray(marker) == "queued")
+            expectUntouched({tree.before});
+        else
+            EXPECT_EQ(RunFixture::names(tree.before), QStringList{"Keep.TXT"});
+        expectUntouched(tree.after + QStringList{tree.deep});
+        EXPECT_FALSE(run.stats.shown);
+        EXPECT_FALSE(QFile::exists(run.appFile(DataFile::StatsLog)));
+        EXPECT_FALSE(QFile::exists(run.appFile(DataFile::TotalsFile)));
+        EXPECT_FALSE(run.state.Running || run.state.AbortRequested);
+        EXPECT_EQ(run.form->Command2->text(), QStringLiteral("&Clean all"));
+        EXPECT_TRUE(run.form->Command1->isEnabled());
+        EXPECT_NE(run.form->run().exitStatus(), 0);
+        // The browser shows the start folder again, folders and archives alike.
+        EXPECT_EQ(run.form->Dir1->Path(), run.tree);
+        EXPECT_EQ(run.form->File1->Path(), run.tree);
+    }
+}
+
+TEST(CleanRun, AbortButtonRecordsThePartialRun) {
+    RunFixture run;
+    DeepTree tree(run);
+    run.onListing("marker", [&] { run.form->Command2_Click(); });
+    run.clean();
+    EXPECT_EQ(RunFixture::names(tree.before), QStringList{"Keep.TXT"});
+    expectUntouched(tree.after + QStringList{tree.deep});
+    const QStringList record = run.lastRecord();
+    ASSERT_EQ(record.size(), 14);
+    EXPECT_EQ(record[2], QStringLiteral(" 2 - Zip's")); // Root.ZIP and the interrupted one
+    EXPECT_EQ(record[9], QStringLiteral(" 1 - purged files"));
+    EXPECT_EQ(TextFile::readLines(run.appFile(DataFile::StatsLog)).size(), 14);
+    ASSERT_TRUE(run.stats.shown);
+    EXPECT_EQ(run.stats.labels["Label1"], QStringLiteral("2 - total zip's"));
+    EXPECT_EQ(run.form->run().exitStatus(), 0);
+    EXPECT_FALSE(run.state.Running || run.state.AbortRequested);
+}
+
+TEST(CleanRun, AClickWhileAStoppedRunUnwindsStartsNoSecondRun) {
+    RunFixture run;
+    DeepTree tree(run);
+    run.onListing("marker", [&] {
+        run.form->Command2_Click(); // "&Abort"
+        run.form->Command2_Click(); // the button reads "&Clean all" again already
+    });
+    run.clean();
+    expectUntouched(tree.after);
+    EXPECT_EQ(TextFile::readLines(run.appFile(DataFile::StatsLog)).size(), 14);
+}
+
+TEST(CleanRun, VerifyHandsTheWaitingRunToTheVerificationWindow) {
+    RunFixture run;
+    run.purgeList({"junk.txt"});
+    run.zip("Nfos.ZIP", {"One.NFO", "Two.NFO"});
+    run.leaveByVerify = true;
+    int opened = 0;
+    run.form->openVerification = [&] {
+        ++opened;
+        EXPECT_TRUE(run.state.VerifyMode);
+        EXPECT_TRUE(run.state.StatsWaiting);
+        EXPECT_EQ(run.verifyList(), QStringList{run.tree + "/Nfos.ZIP"});
+        run.form->statistics()->close(); // as the verification window's Exit does
+    };
+    run.clean();
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(run.state.StatsWaiting || run.state.VerifyMode);
+    EXPECT_TRUE(run.form->isEnabled());
+}
+
+TEST(CleanRun, AReadOnlyDriveTakesThreeClicks) {
+    RunFixture run;
+    run.purgeList({"junk.txt"});
+    const QString archive = run.zip("Only.ZIP", {"Junk.TXT", "Keep.TXT"});
+    run.form->DiskInfo1.forcedAnswer = 0;
+
+    run.clean(); // refused
+    EXPECT_EQ(run.form->SSPanel2->Caption(), QStringLiteral("Read-only drive"));
+    EXPECT_EQ(run.form->SSPanel2->ProgressStyle(), 0);
+    EXPECT_TRUE(run.state.Running);
+    EXPECT_EQ(run.form->Command2->text(), QStringLiteral("&Clean all"));
+    EXPECT_FALSE(QFile::exists(run.appFile(DataFile::ErrorLog)));
+
+    run.form->DiskInfo1.forcedAnswer.reset();
+    run.clean(); // only resets the window
+    EXPECT_FALSE(run.state.Running);
+    EXPECT_EQ(RunFixture::names(archive), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    EXPECT_FALSE(run.stats.shown);
+    EXPECT_FALSE(QFile::exists(run.appFile(DataFile::StatsLog)));
+
+    run.clean(); // tries again
+    EXPECT_EQ(RunFixture::names(archive), QStringList{"Keep.TXT"});
+    EXPECT_TRUE(run.stats.shown);
+    EXPECT_EQ(run.form->run().exitStatus(), 0);
+}
+
+TEST(CleanRun, TotalsAddUpOverRunsAndAnUnreadableTotalsFileCountsAsZero) {
+    RunFixture run;
+    run.purgeList({"junk.txt"});
+    const QString archive = run.zip("Some.ZIP", {"Junk.TXT", "Keep.TXT"});
+    writeFile(run.appFile(DataFile::TotalsFile), "not a number\r\n 1000 \r\n");
+    const qint64 size = sizeOf(archive);
+
+    run.clean();
+    const QStringList first = run.lastRecord();
+    ASSERT_EQ(first.size(), 14);
+    const double purged = double(size - sizeOf(archive));
+    EXPECT_EQ(figure(first[3]), size);
+    EXPECT_EQ(figure(first[4]), size); // the unreadable line counted as 0
+    EXPECT_EQ(figure(first[5]), purged);
+    EXPECT_EQ(figure(first[6]), 1000 + purged);
+    EXPECT_EQ(first[1], u' ' + run.tree.toLower());
+    EXPECT_TRUE(QDateTime::fromString(first[0], "MM-dd-yyyy HH:mm:ss").isValid());
+    EXPECT_TRUE(first[13].isEmpty());
+
+    run.zip("Sub/More.ZIP", {"Keep.TXT"});
+    run.clean();
+    const QStringList all = TextFile::readLines(run.appFile(DataFile::StatsLog));
+    ASSERT_EQ(all.size(), 28);
+    const QStringList second = all.mid(14);
+    EXPECT_EQ(figure(second[4]), figure(first[4]) + figure(second[3]));
+    EXPECT_EQ(figure(second[6]), figure(first[6]) + figure(second[5]));
+    // The TotalsFile holds the same sums in the plain number form, one per line.
+    const QStringList totals = TextFile::readLines(run.appFile(DataFile::TotalsFile));
+    ASSERT_EQ(totals.size(), 2);
+    EXPECT_EQ(totals[0], QStringLiteral(" %1 ").arg(figure(second[4]), 0, 'f', 0));
+    EXPECT_EQ(totals[1], QStringLiteral(" %1 ").arg(figure(second[6]), 0, 'f', 0));
+}
+
+TEST(CleanRun, PurgeListLength) {
+    {
+        RunFixture run;
+        QStringList lines;
+        for (int i = 1; i <= 12; ++i)
+            lines << QStringLiteral("Name%1.TXT").arg(i);
+        run.purgeList(lines);
+        run.clean();
+        EXPECT_EQ(run.stats.labels["Label2"], QStringLiteral("12 - in purge.txt"));
+        EXPECT_EQ(run.lastRecord().value(7), QStringLiteral(" 12 - in purge.txt"));
+    }
+    {
+        // Lines after the 30000th are ignored.
+        RunFixture run;
+        QStringList lines;
+        for (int i = 1; i <= 40000; ++i)
+            lines << QStringLiteral("Name%1.TXT").arg(i);
+        run.purgeList(lines);
+        const QString archive = run.zip("Long.ZIP", {"Name1.TXT", "Name29999.TXT", "Name30000.TXT",
+                                                     "Name30001.TXT", "Name40000.TXT", "Keep.TXT"});
+        run.clean();
+        EXPECT_EQ(run.totals().PatternCount, CleanRun::MaxPatterns);
+        QStringList left = RunFixture::names(archive);
+        left.sort();
+        EXPECT_EQ(left, (QStringList{"Keep.TXT", "Name30001.TXT", "Name40000.TXT"}));
+    }
+}
+
+TEST(CleanRun, WithoutAPurgeListEveryFolderIsSkippedWithAMessage) {
+    RunFixture run;
+    const QString a = run.zip("A.ZIP", {"Junk.TXT"});
+    run.zip("Sub/B.ZIP", {"Junk.TXT"});
+    run.clean();
+    ASSERT_EQ(run.desktop.boxes.size(), 2);
+    for (const auto &box : run.desktop.boxes) {
+        EXPECT_EQ(box.text, QStringLiteral("No purge list exists"));
+        EXPECT_EQ(box.title, QStringLiteral("Arcsweep error"));
+        EXPECT_EQ(box.icon, MsgIcon::Exclamation);
+    }
+    EXPECT_EQ(run.totals().Zips, 0);
+    EXPECT_EQ(run.totals().PatternCount, 0);
+    EXPECT_TRUE(run.stats.shown);
+    EXPECT_EQ(RunFixture::names(a), QStringList{"Junk.TXT"});
+}
+
+} // namespace

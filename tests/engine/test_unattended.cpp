@@ -1,0 +1,173 @@
+// The built program run from the command line, as a scheduled job would run it: a
+// private copy in a fresh AppFolder, no display, a folder argument.
+
+#include "common/datafiles.h"
+#include "common/textfile.h"
+#include "zipfixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace arcsweep;
+using namespace arcsweep::test;
+
+namespace {
+
+struct Finished {
+    bool ended = false;
+    int exitCode = -1;
+    QString out, err;
+};
+
+class Unattended {
+public:
+    Unattended() {
+        QFile::setPermissions(root.path(), QFile::Permissions(0x7777));
+        app = root.filePath("App Copy");
+        tree = root.filePath("Zip Tree");
+        QDir().mkpath(app);
+        QDir().mkpath(tree);
+        exe = app + "/arcsweep";
+        EXPECT_TRUE(QFile::copy(QStringLiteral(ARCSWEEP_APPFOLDER_DIR "/arcsweep"), exe));
+    }
+
+    QString zip(const QString &relative, const QStringList &names) {
+        const QString path = tree + u'/' + relative;
+        QDir().mkpath(QFileInfo(path).path());
+        QList<ZipFixtureEntry> entries;
+        for (const QString &name : names)
+            entries.append({name, ("Text of " + name).toUtf8().repeated(50)});
+        EXPECT_TRUE(writeZip(path, entries));
+        return path;
+    }
+
+    // Runs the copy on `folder`, optionally through a wrapper (e.g. setpriv).
+    Finished run(const QString &folder, const QStringList &wrapper = {}) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        process.setProcessEnvironment(env);
+        QStringList args = wrapper;
+        args << exe << folder;
+        process.start(args.takeFirst(), args);
+        Finished done;
+        done.ended = process.waitForFinished(120000);
+        if (!done.ended)
+            process.kill();
+        done.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        done.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        done.err = QString::fromLocal8Bit(process.readAllStandardError());
+        return done;
+    }
+
+    QString appFile(const char *name) const { return appFile(app, name); }
+    static QString appFile(const QString &folder, const char *name) {
+        return arcsweep::appFile(folder, name);
+    }
+
+    static QStringList names(const QString &archive) {
+        QStringList result;
+        for (const ZipFixtureEntry &entry : readZip(archive))
+            result.append(entry.name);
+        return result;
+    }
+
+    QTemporaryDir root;
+    QString app, tree, exe;
+};
+
+TEST(UnattendedRun, CleansTheTreeRecordsTheRunAndEnds) {
+    Unattended u;
+    QStringList purge{"JUNK.TXT"};
+    for (int i = 2; i <= 40000; ++i)
+        purge << QStringLiteral("Pattern%1.TXT").arg(i);
+    writeFile(u.appFile(DataFile::PurgeList), (purge.join("\r\n") + "\r\n").toUtf8());
+    const QString a = u.zip("Sub Dir/Mixed.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString b = u.zip("Top.zip", {"Keep.TXT"});
+    const QString bad = u.tree + "/Broken.ZIP";
+    writeFile(bad, "not an archive");
+
+    const Finished done = u.run(u.tree);
+
+    ASSERT_TRUE(done.ended);
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_EQ(Unattended::names(a), QStringList{"Keep.TXT"});
+    EXPECT_EQ(Unattended::names(b), QStringList{"Keep.TXT"});
+    EXPECT_TRUE(QFile::exists(bad + ".bad"));
+    // The ErrorLog goes when the program closes; its lines went to standard error.
+    EXPECT_TRUE(done.err.contains("Bad zip " + bad.toLower())) << done.err.toStdString();
+    EXPECT_TRUE(done.err.contains("30000")) << done.err.toStdString();
+
+    const QStringList record = TextFile::readLines(u.appFile(DataFile::StatsLog));
+    ASSERT_EQ(record.size(), 14);
+    EXPECT_EQ(record[1], u' ' + u.tree.toLower());
+    EXPECT_EQ(record[2], QStringLiteral(" 3 - Zip's"));
+    EXPECT_EQ(record[7], QStringLiteral(" 30,000 - in purge.txt"));
+    EXPECT_EQ(record[9], QStringLiteral(" 1 - purged files"));
+    EXPECT_EQ(record[12], QStringLiteral(" 1 - bad zip's"));
+    EXPECT_EQ(done.out.split('\n').mid(0, 13), record.mid(0, 13));
+    const QStringList totals = TextFile::readLines(u.appFile(DataFile::TotalsFile));
+    ASSERT_EQ(totals.size(), 2);
+    EXPECT_EQ(totals[0].trimmed(), record[3].section(" - ", 0, 0).remove(',').trimmed());
+}
+
+TEST(UnattendedRun, AMissingFolderCleansNothing) {
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    const QString a = u.zip("Mixed.ZIP", {"Junk.TXT", "Keep.TXT"});
+    // The last session's folder holds archives: the run must not fall back to it.
+    writeFile(u.appFile(DataFile::Settings), (u.tree + "\r\n").toUtf8());
+
+    const Finished done = u.run(u.tree + "/No Such Folder");
+
+    ASSERT_TRUE(done.ended);
+    EXPECT_NE(done.exitCode, 0);
+    EXPECT_FALSE(done.err.isEmpty());
+    EXPECT_EQ(Unattended::names(a), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    EXPECT_FALSE(QFile::exists(u.appFile(DataFile::StatsLog)));
+    EXPECT_FALSE(QFile::exists(u.appFile(DataFile::TotalsFile)));
+    EXPECT_TRUE(done.out.isEmpty());
+}
+
+TEST(UnattendedRun, FoldersItMayNotEnterOrWriteAreSkippedAndTheRestIsCleaned) {
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (setpriv.isEmpty() || ::geteuid() != 0)
+        GTEST_SKIP() << "needs root and setpriv to run the program as an unprivileged user";
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    const QString locked = u.zip("Locked/Hidden Away.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString fixed = u.zip("Read Only Folder/Fixed.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString after = u.zip("Z After/Open.ZIP", {"Junk.TXT", "Keep.TXT"});
+    // Everything belongs to root; the program runs as nobody.
+    for (const QString &folder : {u.app, u.tree, u.tree + "/Z After"})
+        QFile::setPermissions(folder, QFile::Permissions(0x7777));
+    for (const QString &archive : {fixed, after})
+        QFile::setPermissions(archive, QFile::Permissions(0x6666));
+    QFile::setPermissions(u.tree + "/Locked", QFile::Permissions(0x7000));
+    QFile::setPermissions(u.tree + "/Read Only Folder", QFile::Permissions(0x7555));
+
+    const Finished done =
+        u.run(u.tree, {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+
+    ASSERT_TRUE(done.ended);
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_TRUE(done.err.contains("Cannot enter " + (u.tree + "/Locked").toLower()))
+        << done.err.toStdString();
+    EXPECT_EQ(Unattended::names(locked), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    // The archive whose folder takes no new file cannot be purged: nothing is counted.
+    EXPECT_EQ(Unattended::names(fixed), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    EXPECT_EQ(Unattended::names(after), QStringList{"Keep.TXT"});
+    const QStringList record = TextFile::readLines(u.appFile(DataFile::StatsLog));
+    ASSERT_EQ(record.size(), 14);
+    EXPECT_EQ(record[2], QStringLiteral(" 2 - Zip's"));
+    EXPECT_EQ(record[9], QStringLiteral(" 1 - purged files"));
+}
+
+} // namespace
