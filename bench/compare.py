@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import statistics
+import zipfile
 import subprocess
 import sys
 
@@ -53,6 +54,22 @@ def main():
         subprocess.run(["sync"], check=True)  # the copy's write-back must not run meanwhile
         return os.path.join(work, "tree")
 
+    def outcome(tree):
+        """What a tool left: archives set aside, archives left, entries left in them."""
+        bad = zips = entries = 0
+        for folder, _, files in os.walk(tree):
+            for f in files:
+                if f.lower().endswith(".bad"):
+                    bad += 1
+                elif f.lower().endswith(".zip"):
+                    zips += 1
+                    try:
+                        with zipfile.ZipFile(os.path.join(folder, f)) as z:
+                            entries += len(z.infolist())
+                    except zipfile.BadZipFile:
+                        pass
+        return bad, zips, entries
+
     def ours():
         tree = fresh()
         app = os.path.join(work, "App")
@@ -75,9 +92,11 @@ def main():
     chosen = a.only or list(tools)
     times = {t: [] for t in chosen}
     rss = {t: 0 for t in chosen}
+    results = {}
     for rep in range(a.reps):
         for t in chosen:
             seconds, kb, r = tools[t]()
+            results.setdefault(t, outcome(os.path.join(work, "tree")))
             if r.returncode != 0:
                 print(f"{t} exited with {r.returncode}", file=sys.stderr)
             times[t].append(seconds)
@@ -86,6 +105,11 @@ def main():
     med = {t: statistics.median(v) for t, v in times.items()}
     for t in chosen:
         print(f"median {t:8s} {med[t]:7.2f} s  peak RSS {rss[t] / 1024:6.1f} MB")
+    for t in chosen:
+        print(f"result {t:8s} set aside {results[t][0]}, archives {results[t][1]}, "
+              f"entries left {results[t][2]}")
+    if len(set(results.values())) > 1:
+        print("WARNING: the tools left different trees", file=sys.stderr)
     if "ours" in med:
         for t in ("infozip", "python"):
             if t in med:

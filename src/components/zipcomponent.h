@@ -3,7 +3,11 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+
 #include <vector>
+#include <zip.h>
+
+struct libdeflate_decompressor;
 
 namespace arcsweep {
 
@@ -72,12 +76,18 @@ private:
     int extractEntry(OpenedArchive &archive, quint64 index, const QString &path, double doneBytes,
                      double entryBytes, double totalBytes);
     int aborted();
+    // Tests one small entry whole: raw bytes in, one inflate, one CRC. -1 when the
+    // entry is not for this path (the streaming read then tests it).
+    int testSmallEntry(zip_t *za, const zip_stat_t &st);
     void reportProgress(double done, double total);
 
     bool busy_ = false;
     int lastPercent_ = -1;
     QElapsedTimer statusClock_;
     std::vector<char> buffer_; // the one read buffer of every operation
+    // Reused buffers of the whole-entry test, bounded by its size limit.
+    std::vector<unsigned char> packed_, unpacked_;
+    ::libdeflate_decompressor *inflater_ = nullptr;
 };
 
 } // namespace arcsweep

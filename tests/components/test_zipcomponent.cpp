@@ -221,6 +221,27 @@ TEST_F(ZipComponentTest, DamagedDataIsReportedAndNotLeftBehind) {
     EXPECT_EQ(zip.ExtractEntries(0), ZipUnsupported);
 }
 
+// Small entries are tested whole and large ones streamed: both must see the same
+// damage, in deflated and stored entries alike.
+TEST_F(ZipComponentTest, DamageIsFoundInSmallAndLargeEntries) {
+    const QByteArray text = test::randomBytes(60000, 2).toHex();    // deflates to about half
+    const QByteArray large = test::randomBytes(9 * 1024 * 1024, 3); // above the whole-entry size
+    struct Case {
+        const char *name;
+        QByteArray data;
+        bool stored;
+    };
+    for (const Case &c : {Case{"Small.TXT", text, false}, Case{"Small.BIN", text, true},
+                          Case{"Large.BIN", large, true}, Case{"Large.TXT", large + text, false}}) {
+        ASSERT_TRUE(test::writeZip(archive, {{"Keep.TXT", "fine"}, {c.name, c.data, c.stored}}));
+        EXPECT_EQ(list(), ZipOk) << c.name;
+        const QByteArray bytes = test::fileBytes(archive);
+        const qsizetype dataStart = bytes.indexOf(c.name, 40) + qsizetype(strlen(c.name));
+        ASSERT_TRUE(test::corruptByte(archive, dataStart + 2000)) << c.name;
+        EXPECT_EQ(list(), ZipDataDamaged) << c.name;
+    }
+}
+
 TEST_F(ZipComponentTest, AddsUnderTheBareNameReplacingTheSameName) {
     const QString file = dir.filePath("New.TXT");
     ASSERT_TRUE(test::writeFile(file, "first version"));
