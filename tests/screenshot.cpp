@@ -90,6 +90,25 @@ int main(int argc, char **argv) {
     Form3 splash;
     failures += !save(&splash, out, QStringLiteral("Form3"));
 
+    // The main window in the middle of a clean-all run (run as from the command line, so
+    // that it ends without waiting for the statistics window).
+    QFile purge(appFolder.filePath(QStringLiteral("purge.txt")));
+    if (purge.open(QIODevice::WriteOnly))
+        purge.write("*.com\r\n");
+    purge.close();
+    bool running = false;
+    const auto shot = QObject::connect(form.XceedZip1, &ZipComponent::Status, &form, [&] {
+        if (!running && state.Running && form.List1->count() > 0) {
+            running = true;
+            failures += !save(&form, out, QStringLiteral("Form1-running"));
+        }
+    });
+    state.CommandLine = zips;
+    form.Command2_Click();
+    state.CommandLine.clear();
+    QObject::disconnect(shot);
+    failures += !running;
+
     // The text viewer on DOS art, and the verification window on the queue of a run.
     QByteArray art;
     art += "\xC9" + QByteArray(30, '\xCD') + "\xBB\r\n";
@@ -124,6 +143,7 @@ int main(int argc, char **argv) {
     form.showStatistics(zips);
     Form6 *verification = nullptr;
     if (Form4 *statistics = form.statistics()) {
+        failures += !save(statistics, out, QStringLiteral("Form4"));
         statistics->Command3->click();
         for (QWidget *w : QApplication::topLevelWidgets())
             if (auto *f = qobject_cast<Form6 *>(w); f && !f->unloaded())

@@ -101,10 +101,11 @@ Form4::Form4(AppState &state, QWidget *mainWindow)
                    px(135) + (px(540) - AniIcon1->height()) / 2);
     SSPanel1 = new SSPanel(this);
     SSPanel1->setGeometry(place(4215, 825, 840, 375));
-    SSPanel1->setCaption(QStringLiteral("ArcSw"));
+    SSPanel1->setCaption(QStringLiteral("AS"));
     QFont mark(QStringLiteral("Impact"));
     mark.setStyleHint(QFont::Decorative);
-    mark.setPointSize(11);
+    mark.setPointSize(12);
+    mark.setBold(true);
     mark.setItalic(true);
     SSPanel1->setFont(mark);
 
