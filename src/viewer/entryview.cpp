@@ -75,6 +75,37 @@ bool startsWithCR(QFile &file, const std::function<bool()> &wanted) {
     return cr;
 }
 
+// Lines longer than this are shown in pieces: one endless "line" (binary data, a
+// file without line ends) would take the text box seconds to lay out.
+constexpr qsizetype ShownLineLimit = 4096;
+
+QString breakLongLines(const QString &text) {
+    qsizetype run = 0;
+    bool longLine = false;
+    for (const QChar c : text) {
+        run = (c == u'\n' || c == u'\r') ? 0 : run + 1;
+        if (run > ShownLineLimit) {
+            longLine = true;
+            break;
+        }
+    }
+    if (!longLine)
+        return text;
+    QString broken;
+    broken.reserve(text.size() + text.size() / ShownLineLimit * 2 + 2);
+    run = 0;
+    for (const QChar c : text) {
+        if (c == u'\n' || c == u'\r') {
+            run = 0;
+        } else if (++run > ShownLineLimit) {
+            broken.append(u"\r\n");
+            run = 1;
+        }
+        broken.append(c);
+    }
+    return broken;
+}
+
 // Decodes the shown part. LF text: each LF becomes CR LF and every CR is dropped.
 // CR text: the bytes as they are, but without a final line-end or DOS end-of-file byte.
 QString readText(QFile &file, bool crText, const std::function<bool()> &wanted) {
@@ -108,7 +139,7 @@ QString readText(QFile &file, bool crText, const std::function<bool()> &wanted) 
     else if (crText && !text.isEmpty() &&
              (text.back() == u'\n' || text.back() == u'\r' || text.back() == u'\x2192'))
         text.chop(1); // 0x1A decodes to U+2192
-    return text;
+    return breakLongLines(text);
 }
 } // namespace
 

@@ -218,3 +218,23 @@ TEST_F(EntryViewTest, HugeFileShowsSixteenMegabytesAndSaysSo) {
 }
 
 } // namespace
+
+namespace {
+TEST_F(EntryViewTest, HugeFileWithoutLineBreaksOpensQuickly) {
+    const QByteArray data(50 * 1024 * 1024, 'A');
+    zip(QStringLiteral("Flat.zip"), {{QStringLiteral("Flat.TXT"), data, true}});
+    openArchive(QStringLiteral("Flat.zip"));
+    QElapsedTimer timer;
+    timer.start();
+    doubleClickEntry(QStringLiteral("flat.txt"));
+    QCoreApplication::processEvents();
+    const qint64 elapsed = timer.elapsed();
+    ASSERT_TRUE(viewerShown());
+    EXPECT_LT(elapsed, 3000) << "viewing took " << elapsed << " ms";
+    // Shown in pieces of 4096 characters, nothing lost up to the limit.
+    const QString text = shownText();
+    const QStringList lines = text.split(u'\n');
+    EXPECT_EQ(lines.first().size(), 4096);
+    EXPECT_EQ(text.count(u'A'), EntryView::ShownBytesLimit);
+}
+} // namespace
