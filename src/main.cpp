@@ -31,6 +31,14 @@ int main(int argc, char **argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen"); // an unattended run needs no screen
     }
 
+    // An unattended run's standard error carries its own report only: the toolkit's
+    // notes about the missing display (and the like) are dropped.
+    if (!folder.isEmpty())
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "%s\n", qPrintable(text));
+        });
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Arcsweep"));
     QApplication::setQuitOnLastWindowClosed(false);
