@@ -5,6 +5,7 @@
 #include "common/like.h"
 #include "common/numbertext.h"
 #include "common/purgelistadd.h"
+#include "common/selectedentries.h"
 #include "common/textfile.h"
 #include "components/aniicon.h"
 #include "components/dirlistbox.h"
@@ -116,7 +117,7 @@ void Form1::buildControls() {
     List1 = new QListWidget(client);
     List1->setGeometry(px(4125), px(525), px(2085), px(2595));
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    List1->setUniformItemSizes(true);  // no per-item text layout while a run selects entries
+    List1->setUniformItemSizes(true); // no per-item text layout while a run selects entries
     List1->setToolTip(QStringLiteral("Double-click on *.nfo to view"));
     Command1 = new QPushButton(QStringLiteral("&Add"), client);
     Command1->setGeometry(px(5250), px(3285), px(945), px(345));
@@ -515,13 +516,7 @@ void Form1::AddToPurgeList() {
     state_.CurrentFolder = currentFolderOf(Dir1->Path());
     const QString archive = state_.CurrentFolder + u'/' + name;
 
-    QStringList names;
-    QList<QListWidgetItem *> items;
-    for (int k = 0; k < List1->count(); ++k)
-        if (List1->item(k)->isSelected()) {
-            names.append(List1->item(k)->text());
-            items.append(List1->item(k));
-        }
+    const SelectedEntries selected = SelectedEntries::of(List1);
     qsizetype current = 0;
     PurgeListAdd::Hooks hooks;
     hooks.handled = [this](const QString &entry, bool isNew) {
@@ -534,11 +529,11 @@ void Form1::AddToPurgeList() {
             XceedZip1->ArchivePath = archive;
             XceedZip1->DeleteEntries();
         }
-        items.at(current++)->setSelected(false);
+        selected.deselect(List1, current++);
     };
     hooks.yield = [] { QCoreApplication::processEvents(); };
     QString error;
-    const auto outcome = PurgeListAdd::run(state_, names, hooks, &error);
+    const auto outcome = PurgeListAdd::run(state_, selected.names, hooks, &error);
     if (outcome == PurgeListAdd::Failed) {
         setBusyPointer(false);
         state_.desktop->messageBox(this, error, QStringLiteral("Arcsweep error"),

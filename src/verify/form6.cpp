@@ -5,6 +5,7 @@
 #include "common/desktopservices.h"
 #include "common/like.h"
 #include "common/purgelistadd.h"
+#include "common/selectedentries.h"
 #include "common/textfile.h"
 #include "components/aniicon.h"
 #include "components/zipcomponent.h"
@@ -343,13 +344,7 @@ void Form6::Command1_Click() {
     setCursor(Qt::WaitCursor);
     const QString archive = VerifyArchive;
     const QString vpurge = state_.file(DataFile::VerifiedPurgeList);
-    QStringList names;
-    QList<QPersistentModelIndex> rows;
-    for (int i = 0; i < List1->count(); ++i)
-        if (List1->item(i)->isSelected()) {
-            names.append(List1->item(i)->text());
-            rows.append(QPersistentModelIndex(List1->model()->index(i, 0)));
-        }
+    const SelectedEntries selected = SelectedEntries::of(List1);
     qsizetype current = 0;
     PurgeListAdd::Hooks hooks;
     hooks.deleteEntry = [&](const QString &name) {
@@ -357,13 +352,12 @@ void Form6::Command1_Click() {
         XceedZip1->ArchivePath = archive;
         XceedZip1->DeleteEntries();
         TextFile::appendLines(vpurge, {name});
-        const QPersistentModelIndex row = rows.value(current++);
-        if (row.isValid())
-            List1->selectionModel()->select(row, QItemSelectionModel::Deselect);
+        selected.deselect(List1, current++);
     };
     hooks.yield = [] { yield(); };
     QString error;
-    if (PurgeListAdd::run(state_, names, hooks, &error) == PurgeListAdd::Failed && state_.desktop)
+    if (PurgeListAdd::run(state_, selected.names, hooks, &error) == PurgeListAdd::Failed &&
+        state_.desktop)
         state_.desktop->messageBox(this, error, QStringLiteral("Arcsweep error"),
                                    MsgIcon::Exclamation);
     if (unloaded_)

@@ -1,5 +1,6 @@
-#include "common/like.h"
 #include "viewer/form2.h"
+#include "common/like.h"
+#include "common/selectedentries.h"
 
 #include "common/appstate.h"
 #include "common/desktopservices.h"
@@ -171,14 +172,7 @@ void Form2::Command1_Click() {
     // The archive and the names are fixed now: what happens in the windows during
     // the yields below cannot redirect the deletions to another archive.
     const QString archive = caller->addArchive();
-    QStringList names;
-    QList<QPersistentModelIndex> rows;
-    QListWidget *list = caller->entryList();
-    for (int i = 0; i < list->count(); ++i)
-        if (list->item(i)->isSelected()) {
-            names.append(list->item(i)->text());
-            rows.append(QPersistentModelIndex(list->model()->index(i, 0)));
-        }
+    const SelectedEntries selected = SelectedEntries::of(caller->entryList());
 
     qsizetype current = 0;
     PurgeListAdd::Hooks hooks;
@@ -187,7 +181,7 @@ void Form2::Command1_Click() {
             c->entryAdded(name, isNew);
     };
     hooks.deleteEntry = [&](const QString &name) {
-        const QPersistentModelIndex row = rows.value(current++);
+        const qsizetype index = current++;
         ViewerCaller *c = viewer_.caller(role);
         if (!c)
             return;
@@ -197,12 +191,12 @@ void Form2::Command1_Click() {
             zip.ArchivePath = archive;
             zip.DeleteEntries();
         }
-        if (!c->keepsSelection() && row.isValid())
-            c->entryList()->selectionModel()->select(row, QItemSelectionModel::Deselect);
+        if (!c->keepsSelection())
+            selected.deselect(c->entryList(), index);
     };
     hooks.yield = [] { QCoreApplication::processEvents(); };
     QString error;
-    const auto outcome = PurgeListAdd::run(state, names, hooks, &error);
+    const auto outcome = PurgeListAdd::run(state, selected.names, hooks, &error);
 
     caller = viewer_.caller(role);
     if (outcome == PurgeListAdd::Failed && state.desktop)
