@@ -55,12 +55,14 @@ private:
 // Never shows a box, plays nothing: the benchmark measures the run.
 class QuietDesktop : public DesktopServices {
 public:
-    MsgAnswer messageBox(QWidget *, const QString &, const QString &, MsgIcon,
-                         MsgButtons) override {
+    void playSound(const QString &, bool) override {}
+
+protected:
+    MsgAnswer showMessageBox(QWidget *, const QString &, const QString &, MsgIcon,
+                             MsgButtons) override {
         return MsgAnswer::Ok;
     }
-    bool open(const QUrl &) override { return true; }
-    void playSound(const QString &, bool) override {}
+    void launch(const QUrl &, std::function<void()>) override {}
 };
 
 } // namespace

@@ -25,6 +25,7 @@ struct AppState {
     bool AbortRequested = false; // a stop of the run has been requested
     bool StatsWaiting = false;   // the finished run waits for the statistics window
     bool VerifyMode = false;     // the statistics/verification windows are in charge
+    bool Closing = false;        // the program is closing: no new work starts
 
     RunTotals Totals;
     QStringList PurgeList; // this run's patterns, in file order

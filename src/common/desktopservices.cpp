@@ -1,17 +1,25 @@
 #include "common/desktopservices.h"
 
-#include <QDesktopServices>
+#include "common/fs.h"
+
+#include <QApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMessageBox>
-#include <QProcess>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QSoundEffect>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QtEndian>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace arcsweep {
 
@@ -47,6 +55,31 @@ int waveDurationMs(const QString &wavePath) {
     return 0;
 }
 
+MsgAnswer DesktopServices::messageBox(QWidget *parent, const QString &text, const QString &title,
+                                      MsgIcon icon, MsgButtons buttons) {
+    if (silenced_)
+        return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+    if (parent == nullptr)
+        parent = QApplication::activeWindow();
+    return showMessageBox(parent, text, title, icon, buttons);
+}
+
+QString DesktopServices::cannotOpenText(const QUrl &url) {
+    const QString target = url.isLocalFile() ? Fs::display(url.toLocalFile()) : url.toString();
+    return QStringLiteral("Could not open %1: no program to open it was found.").arg(target);
+}
+
+void DesktopServices::open(const QUrl &url, QWidget *parent) {
+    if (silenced_)
+        return;
+    QPointer<QWidget> over = parent;
+    std::weak_ptr<int> alive = alive_;
+    launch(url, [this, url, over, alive] {
+        if (!alive.expired())
+            messageBox(over, cannotOpenText(url), QStringLiteral("Arcsweep"), MsgIcon::Exclamation);
+    });
+}
+
 struct QtDesktopServices::Sounds {
     QHash<QString, std::shared_ptr<QSoundEffect>> effects;
 };
@@ -56,8 +89,22 @@ QtDesktopServices::~QtDesktopServices() {
     delete sounds_;
 }
 
-MsgAnswer QtDesktopServices::messageBox(QWidget *parent, const QString &text, const QString &title,
-                                        MsgIcon icon, MsgButtons buttons) {
+bool QtDesktopServices::hasDisplay() {
+    return QGuiApplication::platformName() != QLatin1String("offscreen") &&
+           QGuiApplication::platformName() != QLatin1String("minimal");
+}
+
+MsgAnswer QtDesktopServices::showMessageBox(QWidget *parent, const QString &text,
+                                            const QString &title, MsgIcon icon,
+                                            MsgButtons buttons) {
+    const MsgAnswer fallback = buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+    if (!hasDisplay()) {
+        // Nobody could answer a box: say it on standard error and take the default.
+        const QByteArray line = Fs::encode(title + QStringLiteral(": ") + text) + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+        return fallback;
+    }
     QMessageBox box(parent);
     box.setText(text);
     box.setWindowTitle(title);
@@ -75,27 +122,71 @@ MsgAnswer QtDesktopServices::messageBox(QWidget *parent, const QString &text, co
         box.setIcon(QMessageBox::Information);
         break;
     }
-    if (buttons == MsgButtons::YesNo)
+    if (buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    else
+        box.setDefaultButton(QMessageBox::Yes);
+    } else {
         box.setStandardButtons(QMessageBox::Ok);
+    }
     const int result = box.exec();
     if (buttons == MsgButtons::Ok)
         return MsgAnswer::Ok;
-    return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    return result == QMessageBox::Yes ? MsgAnswer::Yes : fallback;
 }
 
-bool QtDesktopServices::open(const QUrl &url) {
-    if (QDesktopServices::openUrl(url))
-        return true;
-    // The path or address is one argument, whatever characters it holds: no shell.
-    const QString target = url.isLocalFile() ? url.toLocalFile() : url.toString();
-    if (QProcess::startDetached(QStringLiteral("xdg-open"), {target}))
-        return true;
-    messageBox(nullptr,
-               QStringLiteral("Could not open %1: no program to open it was found.").arg(target),
-               QStringLiteral("Arcsweep"), MsgIcon::Exclamation, MsgButtons::Ok);
-    return false;
+void QtDesktopServices::launch(const QUrl &url, std::function<void()> failed) {
+    // xdg-open is what the desktop's own "open" runs here. It starts the handler and
+    // exits non-zero when there is none (or it failed), possibly only after a while;
+    // a watcher process that outlives us waits for it and reports its status through
+    // a pipe, so we never wait and the opened program never depends on us.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+        return failed();
+    const QByteArray program = Fs::encode(opener);
+    const QByteArray target = url.isLocalFile() ? Fs::encode(url.toLocalFile()) : url.toEncoded();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return failed();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only async-signal-safe calls from here on.
+        ::setsid();
+        if (::fork() != 0)
+            ::_exit(0); // the watcher is the grandchild: no zombie is left to us
+        const pid_t opened = ::fork();
+        if (opened == 0) {
+            const int null = ::open("/dev/null", O_RDONLY);
+            if (null >= 0)
+                ::dup2(null, 0);
+            char *const argv[] = {const_cast<char *>(program.constData()),
+                                  const_cast<char *>(target.constData()), nullptr};
+            ::execv(program.constData(), argv);
+            ::_exit(127);
+        }
+        int status = 0;
+        const bool ok = opened > 0 && ::waitpid(opened, &status, 0) == opened &&
+                        WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        const char verdict = ok ? 0 : 1;
+        (void)!::write(fds[1], &verdict, 1);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    if (child < 0) {
+        ::close(fds[0]);
+        return failed();
+    }
+    ::waitpid(child, nullptr, 0);
+    auto *notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [notifier, fd = fds[0], failed = std::move(failed)] {
+                         char verdict = 1;
+                         const bool got = ::read(fd, &verdict, 1) == 1;
+                         notifier->setEnabled(false);
+                         notifier->deleteLater();
+                         ::close(fd);
+                         if (!got || verdict != 0)
+                             failed();
+                     });
 }
 
 void QtDesktopServices::playSound(const QString &wavePath, bool wait) {

@@ -69,6 +69,8 @@ bool writeLine(QFileDevice &file, const QString &text) {
 }
 
 bool appendLines(const QString &path, const QStringList &lines) {
+    if (lines.isEmpty())
+        return true; // nothing to add: the file stays byte for byte as it was
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
         return false;

@@ -1,8 +1,8 @@
 #include "components/dirlistbox.h"
 
+#include "common/fs.h"
+
 #include <QCollator>
-#include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QStyle>
 
@@ -21,15 +21,11 @@ DirListBox::DirListBox(QWidget *parent) : QListWidget(parent) {
 }
 
 bool DirListBox::setPath(const QString &path) {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isDir() || !info.isExecutable())
+    if (path.isEmpty() || !Fs::canEnter(path))
         return false;
-    const QString clean = QDir::cleanPath(info.absoluteFilePath());
-    QDir dir(clean);
-    if (!dir.isReadable())
-        return false;
+    const QString clean = Fs::absolute(path);
 
-    QStringList subfolders = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
+    QStringList subfolders = Fs::folders(clean, true);
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(subfolders.begin(), subfolders.end(),
@@ -40,21 +36,23 @@ bool DirListBox::setPath(const QString &path) {
     const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
     // Ancestors from the root down to the folder itself.
     QStringList chain;
-    for (QString p = clean;; p = QFileInfo(p).path()) {
+    for (QString p = clean;;) {
         chain.prepend(p);
-        if (QFileInfo(p).path() == p || p == u"/")
+        if (p == u"/" || !p.contains(u'/'))
             break;
+        const qsizetype slash = p.lastIndexOf(u'/');
+        p = slash == 0 ? QStringLiteral("/") : p.left(slash);
     }
     int depth = 0;
     for (const QString &p : chain) {
-        const QString label = p == u"/" ? p : QFileInfo(p).fileName();
+        const QString label = p == u"/" ? p : Fs::display(p.mid(p.lastIndexOf(u'/') + 1));
         auto *it = new QListWidgetItem(open, QString(depth * 2, u' ') + label, this);
         it->setData(PathRole, p);
         ++depth;
     }
     const int current = count() - 1;
     for (const QString &name : subfolders) {
-        auto *it = new QListWidgetItem(closed, QString(depth * 2, u' ') + name, this);
+        auto *it = new QListWidgetItem(closed, QString(depth * 2, u' ') + Fs::display(name), this);
         it->setData(PathRole, clean == u"/" ? u'/' + name : clean + u'/' + name);
     }
     {

@@ -1,5 +1,7 @@
 #include "components/diskinfo.h"
 
+#include "common/fs.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -7,9 +9,10 @@
 namespace arcsweep {
 
 namespace {
-// The nearest existing folder at or above `path`.
+// The nearest existing folder at or above `path` whose name Qt can pass on intact
+// (a mount point's name is plain text; a name that is not UTF-8 is a folder below it).
 QString existingAncestor(QString path) {
-    while (!path.isEmpty() && !QFileInfo(path).isDir()) {
+    while (!path.isEmpty() && (!Fs::isDir(path) || Fs::display(path) != path)) {
         const QString parent = QFileInfo(path).path();
         if (parent == path)
             break;
@@ -25,7 +28,7 @@ int DiskInfo::DriveCheck() const {
     if (drive_.isEmpty())
         return 0;
     const QString folder = existingAncestor(drive_);
-    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+    if (folder.isEmpty() || !Fs::isDir(folder))
         return 0;
     const QStorageInfo volume(folder);
     if (!volume.isValid() || !volume.isReady())

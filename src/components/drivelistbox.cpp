@@ -49,17 +49,19 @@ void DriveListBox::Refresh() {
 }
 
 void DriveListBox::setDrive(const QString &pathOnVolume) {
-    drive_ = DiskInfo::volumeOf(pathOnVolume);
+    follow(pathOnVolume);
+    emit Change();
+}
+
+void DriveListBox::follow(const QString &path) {
+    drive_ = DiskInfo::volumeOf(path);
     int index = findData(drive_);
     if (index < 0) {
         addItem(drive_, drive_);
         index = count() - 1;
     }
-    {
-        const QSignalBlocker block(this);
-        setCurrentIndex(index);
-    }
-    emit Change();
+    const QSignalBlocker block(this);
+    setCurrentIndex(index);
 }
 
 } // namespace arcsweep

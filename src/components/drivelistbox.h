@@ -14,6 +14,9 @@ public:
 
     QString Drive() const { return drive_; }
     void setDrive(const QString &pathOnVolume);
+    // Shows the volume that holds `path` without raising Change: the drive list
+    // follows the folder list across mount points.
+    void follow(const QString &path);
     void Refresh();
 
 signals:

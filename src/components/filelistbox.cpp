@@ -1,18 +1,28 @@
 #include "components/filelistbox.h"
 
+#include "common/fs.h"
+
 #include <QCollator>
-#include <QDir>
 
 #include <algorithm>
 
 namespace arcsweep {
 
+namespace {
+constexpr int NameRole = Qt::UserRole + 1;
+}
+
 FileListBox::FileListBox(QWidget *parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0)
-            emit Click();
-    });
+}
+
+void FileListBox::selectionChanged(const QItemSelection &selected,
+                                   const QItemSelection &deselected) {
+    QListWidget::selectionChanged(selected, deselected);
+    // A mouse press moves the current row before it selects: only now does the
+    // selection show the file the user chose.
+    if (!selected.isEmpty())
+        emit Click();
 }
 
 void FileListBox::setPath(const QString &path) {
@@ -33,8 +43,9 @@ void FileListBox::setPattern(const QString &pattern) {
 void FileListBox::Refresh() {
     QStringList names;
     if (!path_.isEmpty()) {
-        QDir dir(path_);
-        names = dir.entryList({pattern_}, QDir::Files, QDir::NoSort);
+        // "*.zip": the names ending in ".zip", case ignored.
+        const QString suffix = pattern_.startsWith(u'*') ? pattern_.mid(1) : pattern_;
+        names = Fs::files(path_, suffix);
     }
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -47,26 +58,39 @@ void FileListBox::Refresh() {
     const QString selected = FileName();
     const QSignalBlocker block(this);
     clear();
-    addItems(names);
+    for (const QString &name : names) {
+        auto *it = new QListWidgetItem(Fs::display(name), this);
+        it->setData(NameRole, name);
+    }
     setCurrentRow(selected.isEmpty() ? -1 : int(names.indexOf(selected)));
 }
 
+int FileListBox::ListIndex() const {
+    const QList<QListWidgetItem *> chosen = selectedItems();
+    return chosen.isEmpty() ? -1 : row(chosen.first());
+}
+
 void FileListBox::setListIndex(int index) {
-    if (index == currentRow() && index >= 0) {
+    QListWidgetItem *it = item(index);
+    if (it == nullptr) {
+        setCurrentRow(-1);
+        return;
+    }
+    if (it->isSelected()) {
         emit Click(); // re-selecting the same archive still tests it
         return;
     }
-    setCurrentRow(index);
+    setCurrentItem(it, QItemSelectionModel::ClearAndSelect);
 }
 
 QString FileListBox::List(int index) const {
     const QListWidgetItem *it = item(index);
-    return it ? it->text() : QString();
+    return it ? it->data(NameRole).toString() : QString();
 }
 
 QString FileListBox::FileName() const {
-    const QList<QListWidgetItem *> selected = selectedItems();
-    return selected.isEmpty() ? QString() : selected.first()->text();
+    const QList<QListWidgetItem *> chosen = selectedItems();
+    return chosen.isEmpty() ? QString() : chosen.first()->data(NameRole).toString();
 }
 
 } // namespace arcsweep

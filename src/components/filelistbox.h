@@ -5,7 +5,10 @@
 namespace arcsweep {
 
 // The folder's files matching a pattern ("*.zip", case ignored), sorted by name.
-// Setting Path or ListIndex raises Change or Click synchronously, as a user's action does.
+// Click is raised once the selection has changed to a file (by the mouse, the keys
+// or the program), so a handler always sees the file that is highlighted. Setting
+// Path or ListIndex raises its event synchronously, as a user's action does. Names
+// are held as the file system has them (see Fs); the list shows them readable.
 class FileListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -18,7 +21,7 @@ public:
     void Refresh(); // re-reads the folder; a selected file still there stays selected
 
     int ListCount() const { return count(); }
-    int ListIndex() const { return currentRow(); }
+    int ListIndex() const;
     void setListIndex(int index); // raises Click
     QString List(int index) const;
     QString FileName() const; // the selected file's name, or empty
@@ -26,6 +29,10 @@ public:
 signals:
     void Click();
     void PathChange();
+
+protected:
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
 
 private:
     QString path_;

@@ -211,7 +211,7 @@ class ZipComponent::Operation {
 public:
     explicit Operation(ZipComponent &component) : component_(component) {
         component_.busy_ = true;
-        component_.Abort = false;
+        component_.Abort = component_.closed_;
         component_.lastPercent_ = -1;
         component_.statusClock_.start();
         if (component_.buffer_.empty())
@@ -321,10 +321,30 @@ int ZipComponent::openArchive(OpenedArchive &archive, bool writable) {
     return isSystemError(zipError) ? ZipUnreadable : ZipStructureDamaged;
 }
 
-int ZipComponent::ListEntries() {
+template <typename Body> int ZipComponent::run(Body body) {
     if (busy_)
         return ZipBusy;
+    if (closed_)
+        return ZipAborted;
     const Operation operation(*this);
+    const int result = body();
+    return closed_ ? ZipAborted : result;
+}
+
+int ZipComponent::ListEntries() {
+    return run([this] { return listEntries(); });
+}
+int ZipComponent::DeleteEntries() {
+    return run([this] { return deleteEntries(); });
+}
+int ZipComponent::ExtractEntries(int) {
+    return run([this] { return extractEntries(); });
+}
+int ZipComponent::AddEntries(int) {
+    return run([this] { return addEntries(); });
+}
+
+int ZipComponent::listEntries() {
     OpenedArchive archive;
     if (const int rc = openArchive(archive, false))
         return rc;
@@ -435,10 +455,7 @@ int ZipComponent::rewrite(OpenedArchive &archive, qint64 expectedSize) {
     }
 }
 
-int ZipComponent::DeleteEntries() {
-    if (busy_)
-        return ZipBusy;
-    const Operation operation(*this);
+int ZipComponent::deleteEntries() {
     OpenedArchive archive;
     if (const int rc = openArchive(archive, true))
         return rc;
@@ -459,10 +476,7 @@ int ZipComponent::DeleteEntries() {
     return rewrite(archive, archive.file.size());
 }
 
-int ZipComponent::AddEntries(int) {
-    if (busy_)
-        return ZipBusy;
-    const Operation operation(*this);
+int ZipComponent::addEntries() {
     const QFileInfo source(EntrySpec);
     const QByteArray sourcePath = QFile::encodeName(source.absoluteFilePath());
     const int probe =
@@ -499,10 +513,7 @@ int ZipComponent::AddEntries(int) {
     return rewrite(archive, archive.file.size() + source.size());
 }
 
-int ZipComponent::ExtractEntries(int) {
-    if (busy_)
-        return ZipBusy;
-    const Operation operation(*this);
+int ZipComponent::extractEntries() {
     if (ExtractFolder.isEmpty() || !QDir().mkpath(ExtractFolder))
         return ZipCannotWrite;
     OpenedArchive archive;

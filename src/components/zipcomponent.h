@@ -62,6 +62,14 @@ public:
 
     bool isBusy() const { return busy_; }
 
+    // The program is closing: the operation in progress stops at its next check and
+    // returns ZipAborted, and every later call returns it at once, touching nothing.
+    void Shutdown() {
+        closed_ = true;
+        Abort = true;
+    }
+    bool isShutDown() const { return closed_; }
+
 signals:
     void Listing(const arcsweep::ZipEntryInfo &entry);
     // Completion in percent (0..100); emitted at least every 100 ms of a long operation.
@@ -71,6 +79,13 @@ private:
     struct OpenedArchive;
     class Operation;
 
+    // Runs one operation: refuses while busy or shut down, and reports an operation
+    // that a shutdown overtook as aborted, whatever it found.
+    template <typename Body> int run(Body body);
+    int listEntries();
+    int deleteEntries();
+    int extractEntries();
+    int addEntries();
     int openArchive(OpenedArchive &archive, bool writable);
     int rewrite(OpenedArchive &archive, qint64 expectedSize);
     int extractEntry(OpenedArchive &archive, quint64 index, const QString &path, double doneBytes,
@@ -82,6 +97,7 @@ private:
     void reportProgress(double done, double total);
 
     bool busy_ = false;
+    bool closed_ = false;
     int lastPercent_ = -1;
     QElapsedTimer statusClock_;
     std::vector<char> buffer_; // the one read buffer of every operation

@@ -49,7 +49,7 @@ void ArchiveCleaner::CleanFolderArchives() {
     // An interactive run without a purge list leaves the folder alone.
     if (!state.unattended() && !QFileInfo::exists(state.file(DataFile::PurgeList))) {
         if (state.desktop)
-            state.desktop->messageBox(nullptr, QStringLiteral("No purge list exists"),
+            state.desktop->messageBox(host_.messageParent(), QStringLiteral("No purge list exists"),
                                       QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
         return;
     }
@@ -110,9 +110,10 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
             if (k >= host_.entryCount())
                 break;
             --k;
-            continue;
+        } else {
+            host_.selectEntry(k, false);
         }
-        host_.selectEntry(k, false);
+        // A purged entry is no exception: a stop given meanwhile ends the walk here.
         if (!state.Running)
             return Next::Stop;
         yielder_.maybe();

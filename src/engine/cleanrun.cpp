@@ -166,9 +166,12 @@ void CleanRun::endOfRun() {
     host_.refreshFiles();
     host_.setCleanButtonCaption(QStringLiteral("&Clean all"));
     host_.setProgressPercent(0);
-    host_.archiveTest();
-    if (host_.fileCount() >= 2)
-        host_.selectFile(0, true);
+    // A run stopped by closing the program tests nothing more.
+    if (!state.Closing) {
+        host_.archiveTest();
+        if (host_.fileCount() >= 2)
+            host_.selectFile(0, true);
+    }
     yielder_.now();
     // A stop by Esc or by closing records nothing.
     files_.closeLists();

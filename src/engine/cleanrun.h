@@ -35,6 +35,8 @@ public:
 
     // How often and how long the last run yielded to the window system.
     const Yielder &yields() const { return yielder_; }
+    // How often the run lets window events in at most (tests make it every time).
+    void setYieldInterval(int ms) { yielder_.setInterval(ms); }
 
 private:
     void startRun();

@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QString>
 
+class QWidget;
+
 namespace arcsweep {
 
 class ZipComponent;
@@ -18,18 +20,18 @@ public:
     virtual ~RunHost() = default;
 
     virtual AppState &state() = 0;
-    virtual ZipComponent &zip() = 0;     // XceedZip1
-    virtual DiskInfo &diskInfo() = 0;    // DiskInfo1
+    virtual ZipComponent &zip() = 0;  // XceedZip1
+    virtual DiskInfo &diskInfo() = 0; // DiskInfo1
 
     // Browser: Drive1, Dir1, File1.
-    virtual QString drive() const = 0;                    // Drive1's volume root
+    virtual QString drive() const = 0; // Drive1's volume root
     virtual void setDrive(const QString &pathOnVolume) = 0;
-    virtual QString dirPath() const = 0;                  // Dir1.Path
-    virtual bool setDirPath(const QString &path) = 0;     // false: the folder cannot be entered
-    virtual void setFilePath(const QString &path) = 0;    // File1.Path
-    virtual void refreshFiles() = 0;                      // File1.Refresh
+    virtual QString dirPath() const = 0;               // Dir1.Path
+    virtual bool setDirPath(const QString &path) = 0;  // false: the folder cannot be entered
+    virtual void setFilePath(const QString &path) = 0; // File1.Path
+    virtual void refreshFiles() = 0;                   // File1.Refresh
     virtual int fileCount() const = 0;
-    virtual QString fileName(int index) const = 0;        // as File1 shows it
+    virtual QString fileName(int index) const = 0; // as File1 shows it
     virtual void selectFile(int index, bool selected) = 0;
 
     // Entry list List1 (kept sorted).
@@ -38,26 +40,27 @@ public:
     virtual int entryCount() const = 0;
     virtual QString entry(int index) const = 0;
     virtual void removeEntry(int index) = 0;
-    virtual void selectEntry(int index, bool selected) = 0;  // also repaints the list
+    virtual void selectEntry(int index, bool selected) = 0; // also repaints the list
     virtual void focusEntries() = 0;
 
     // Panels, labels, captions and the run's look.
-    virtual void setStatusCaption(const QString &text) = 0;  // SSPanel1
-    virtual void setProgressStyle(int style) = 0;            // SSPanel2: 0 caption, 1 bar
+    virtual void setStatusCaption(const QString &text) = 0; // SSPanel1
+    virtual void setProgressStyle(int style) = 0;           // SSPanel2: 0 caption, 1 bar
     virtual void setProgressCaption(const QString &text) = 0;
     virtual int progressPercent() const = 0;
     virtual void setProgressPercent(int percent) = 0;
     virtual void setWindowCaption(const QString &text) = 0;
-    virtual void setProcessedText(const QString &text) = 0;  // Label2
-    virtual void setPurgedText(const QString &text) = 0;     // Label3
+    virtual void setProcessedText(const QString &text) = 0; // Label2
+    virtual void setPurgedText(const QString &text) = 0;    // Label3
     // Running look: AniIcon1 shown, Command2 reads "&Abort", Command1 disabled, hourglass.
     // Idle look: the reverse, Command2 reads "&Clean all".
     virtual void setRunLook(bool running) = 0;
     virtual void setCleanButtonCaption(const QString &text) = 0;
     virtual void setErrorsMenuEnabled(bool enabled) = 0;
 
-    virtual void archiveTest() = 0;  // the main window's selected-archive test
-    virtual void yield() = 0;        // let pending window events run
+    virtual void archiveTest() = 0;       // the main window's selected-archive test
+    virtual void yield() = 0;             // let pending window events run
+    virtual QWidget *messageParent() = 0; // the window the run's message boxes stand over
     // Sleeps until at least one event has arrived and has been handled: the statistics
     // wait uses it so that waiting costs no processor time.
     virtual void waitForEvents() {

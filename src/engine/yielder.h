@@ -14,6 +14,7 @@ class RunHost;
 class Yielder {
 public:
     explicit Yielder(RunHost &host, int intervalMs = 25) : host_(host), intervalMs_(intervalMs) {}
+    void setInterval(int ms) { intervalMs_ = ms; }
 
     // Yields when the interval has passed since the last yield (always the first time).
     void maybe() {
@@ -32,7 +33,7 @@ public:
 
 private:
     RunHost &host_;
-    const int intervalMs_;
+    int intervalMs_;
     QElapsedTimer last_;
     qint64 count_ = 0;
     qint64 nanos_ = 0;

@@ -1,12 +1,8 @@
+// The main window's frame: its controls, menus, key preview and the operations
+// the clean-all run drives it through.
 #include "shell/form1.h"
 
-#include "common/damagedarchiverule.h"
-#include "common/desktopservices.h"
-#include "common/like.h"
-#include "common/numbertext.h"
-#include "common/purgelistadd.h"
-#include "common/selectedentries.h"
-#include "common/textfile.h"
+#include "common/fs.h"
 #include "components/aniicon.h"
 #include "components/dirlistbox.h"
 #include "components/drivelistbox.h"
@@ -14,28 +10,19 @@
 #include "components/sspanel.h"
 #include "engine/cleanrun.h"
 #include "shell/form1_view.h"
-#include "shell/singleinstance.h"
 #include "windows/form3.h"
-#include "windows/form4.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTextStream>
-#include <QUrl>
-
-#include <algorithm>
-#include <cstdio>
-#include <sys/stat.h>
+#include <QScreen>
 
 namespace arcsweep {
 
@@ -43,35 +30,6 @@ namespace {
 // Twips to pixels at 96 dpi.
 constexpr int px(int twips) {
     return twips / 15;
-}
-const QString ErrorMarker = QStringLiteral("         --> Error! <--");
-
-// Adds the owner's write bit: the counterpart of clearing a file's attributes.
-void makeWritable(const QString &path) {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
-        ::chmod(name.constData(), st.st_mode | S_IWUSR);
-}
-
-// Deletes the first regular file of `folder` matching `pattern` that can be deleted;
-// files that cannot be deleted are skipped. Returns false when none was deleted.
-bool deleteFirstFile(const QString &folder, const QString &pattern, QStringList *skip = nullptr) {
-    const QStringList names =
-        QDir(folder).entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QString &name : names) {
-        const QString path = folder + u'/' + name;
-        if (skip && skip->contains(path))
-            continue;
-        makeWritable(path);
-        if (QFile::remove(path))
-            return true;
-        if (skip)
-            skip->append(path);
-        else
-            return false;
-    }
-    return false;
 }
 } // namespace
 
@@ -83,8 +41,8 @@ Form1::Form1(AppState &state, QWidget *parent)
     setWindowIcon(Form3::programIcon());
 
     // The folder lists start where the program was started.
-    Dir1->setPath(QDir::currentPath());
-    Drive1->setDrive(QDir::currentPath());
+    Dir1->setPath(Fs::currentPath());
+    Drive1->follow(Dir1->Path());
     File1->setPath(Dir1->Path());
 
     connect(Drive1, &DriveListBox::Change, this, &Form1::Drive1_Change);
@@ -167,6 +125,8 @@ void Form1::buildControls() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
+    // Fixed size: the window is exactly its controls' client area and menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void Form1::buildMenus() {
@@ -208,174 +168,12 @@ void Form1::buildMenus() {
             item->setShortcutContext(Qt::WindowShortcut);
 }
 
-// ---------------------------------------------------------------- start-up, shutdown
-
-bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
-    splash_ = splash;
-    // 1. Never from a volume's root: the data files would land there.
-    if (state_.AppFolder.isEmpty() || state_.AppFolder == u"/") {
-        state_.desktop->messageBox(this,
-                                   QStringLiteral("Arcsweep can NOT be run from a root directory"),
-                                   QStringLiteral("Error"), MsgIcon::Critical, MsgButtons::Ok);
-        unloaded_ = true;
-        exitCode_ = 1;
-        return false;
-    }
-    // 2. One instance: a later one hands over to the first and ends.
-    if (instance && !instance->isFirst()) {
-        if (state_.unattended())
-            std::fprintf(stderr,
-                         "Arcsweep is already running from this folder; nothing was cleaned.\n");
-        else
-            instance->activateFirst();
-        unloaded_ = true;
-        exitCode_ = state_.unattended() ? 3 : 0;
-        return false;
-    }
-    if (instance)
-        connect(instance, &SingleInstance::activateRequested, this, [this] {
-            if (isMinimized())
-                showNormal();
-            show();
-            raise();
-            activateWindow();
-        });
-
-    // 3.
-    if (splash_)
-        splash_->hide();
-    QCoreApplication::processEvents();
-    show();
-    QCoreApplication::processEvents();
-    setBusyPointer(true);
-
-    // 4. The last folder, when it still exists.
-    const QString settings = state_.file(DataFile::Settings);
-    if (QFileInfo(settings).isFile()) {
-        const QStringList lines = TextFile::readLines(settings, 1);
-        const QStringList fields =
-            lines.isEmpty() ? QStringList() : NumberText::delimitedFields(lines.first(), 1);
-        const QString folder = fields.value(0);
-        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
-            Drive1->setDrive(folder);
-            Dir1->setPath(folder);
-            File1->setPath(folder);
-        }
-    }
-    // 5, 6.
-    setBusyPointer(false);
-    if (File1->ListCount() >= 1)
-        File1->setListIndex(0);
-    // 7. A purge-list update that was interrupted is dropped, not merged.
-    QFile::remove(state_.file(DataFile::PurgeStaging));
-    // 8. One leftover file of the TempFolder.
-    deleteFirstFile(state_.tempFolder(), QStringLiteral("*"));
-    // 9. Unattended run, then close.
-    if (state_.unattended())
-        startUnattendedRun();
-    return !unloaded_;
-}
-
-void Form1::startUnattendedRun() {
-    QCoreApplication::processEvents();
-    Command2_Click();
-    exitCode_ = run_->exitStatus();
-    requestClose();
-}
-
-void Form1::Form_Unload() {
-    if (unloaded_)
+void Form1::centreOnScreen() {
+    const QScreen *on = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (on == nullptr)
         return;
-    unloaded_ = true;
-    // 1. The folder for next time.
-    TextFile::writeLines(state_.file(DataFile::Settings), {Dir1->Path()});
-    // 2. One ".diz" of the TempFolder; 3. every ".nfo", each tried once.
-    const QString temp = state_.tempFolder();
-    deleteFirstFile(temp, QStringLiteral("*.diz"));
-    QStringList skipped;
-    while (deleteFirstFile(temp, QStringLiteral("*.nfo"), &skipped)) {
-    }
-    // 4, 5. The last run's logs.
-    QFile::remove(state_.file(DataFile::ErrorLog));
-    QFile::remove(state_.file(DataFile::VerifyList));
-}
-
-void Form1::requestClose() {
-    state_.Running = false;
-    state_.AbortRequested = true;
-    XceedZip1->Abort = true;
-    Form_Unload();
-    // Every window goes; the program ends once an interrupted run has unwound.
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w != this)
-            w->hide();
-    hide();
-    if (!closing_) {
-        closing_ = true;
-        QCoreApplication::exit(exitCode_);
-    }
-}
-
-void Form1::closeEvent(QCloseEvent *event) {
-    event->ignore(); // the window is hidden, never destroyed inside a nested yield
-    requestClose();
-}
-
-void Form1::Command3_Click() {
-    state_.Running = false;
-    XceedZip1->Abort = true;
-    state_.AbortRequested = true;
-    requestClose();
-}
-
-void Form1::exit_Click() {
-    state_.Running = false;
-    XceedZip1->Abort = true;
-    requestClose();
-}
-
-void Form1::exit2_Click() {
-    requestClose();
-}
-
-// ---------------------------------------------------------------- browser
-
-void Form1::Drive1_Change() {
-    static bool fallingBack = false;
-    if (Dir1->setPath(Drive1->Drive()))
-        return;
-    // A volume that cannot be read: back to the root volume, once.
-    if (fallingBack)
-        return;
-    fallingBack = true;
-    Drive1->setDrive(QStringLiteral("/"));
-    Dir1->setPath(QStringLiteral("/"));
-    fallingBack = false;
-}
-
-void Form1::Dir1_Change() {
-    if (state_.AbortRequested)
-        return;
-    List1->clear();
-    File1->setPath(Dir1->Path());
-    if (File1->ListCount() >= 1)
-        File1->setListIndex(0);
-}
-
-void Form1::File1_Click() {
-    state_.VerifyMode = false;
-    if (state_.Running)
-        return;
-    const QString name = File1->FileName();
-    if (name.isEmpty())
-        return;
-    SSPanel1->setCaption(name.toLower());
-    ArchiveTest();
-}
-
-void Form1::List1_MouseDown(Qt::MouseButton button, const QPoint &globalPos) {
-    if (!state_.Running && button == Qt::RightButton)
-        menu->popup(globalPos);
+    const QRect frame = frameGeometry();
+    move(on->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
@@ -399,223 +197,6 @@ void Form1::keyPressEvent(QKeyEvent *event) {
     if (!previewed_.contains(focus))
         Form_KeyDown(event->key());
     QMainWindow::keyPressEvent(event);
-}
-
-void Form1::Form_KeyDown(int key) {
-    switch (key) {
-    case Qt::Key_Escape:
-        if (state_.Running) {
-            state_.AbortRequested = true;
-            state_.Running = false;
-            XceedZip1->Abort = true;
-        }
-        break;
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-        if (!state_.Running)
-            ArchiveTest();
-        break;
-    case Qt::Key_Delete:
-        if (!state_.Running)
-            DeleteSelectedEntry();
-        break;
-    case Qt::Key_F1:
-        contents_Click();
-        break;
-    default:
-        break;
-    }
-}
-
-// ---------------------------------------------------------------- archive test, delete, add
-
-QString Form1::currentFolderOf(const QString &dirPath) const {
-    QString folder = dirPath;
-    while (folder.endsWith(u'/'))
-        folder.chop(1);
-    return folder;
-}
-
-void Form1::ArchiveTest() {
-    state_.CurrentFolder = currentFolderOf(Dir1->Path());
-    const QString folder =
-        state_.CurrentFolder.isEmpty() ? QStringLiteral("/") : state_.CurrentFolder;
-    if (QDir(folder).entryList({QStringLiteral("*.zip")}, QDir::Files).isEmpty())
-        return;
-    List1->clear();
-    const QString name = File1->FileName();
-    if (name.isEmpty())
-        return; // nothing selected: no component call, the list stays empty
-    state_.ActiveArchive = state_.CurrentFolder + u'/' + name;
-
-    XceedZip1->Flag10 = false;
-    XceedZip1->EntrySpec = QStringLiteral("*.*");
-    XceedZip1->ArchivePath = state_.ActiveArchive;
-    const int result = XceedZip1->ListEntries();
-    if (isDamageCode(result)) {
-        DamagedArchiveRule rule;
-        rule.report = [this](const QString &lowerPath) {
-            if (!state_.Running && !state_.unattended())
-                state_.desktop->messageBox(this, QStringLiteral("CRC error in - ") + lowerPath,
-                                           QStringLiteral("Arcsweep error"), MsgIcon::Critical);
-        };
-        rule.mayRename = [this](const QString &path) {
-            DiskInfo1.setDriveLetter(path);
-            return DiskInfo1.DriveCheck() > 2;
-        };
-        rule.apply(state_.ActiveArchive);
-        File1->Refresh();
-    } else if (result != ZipOk) {
-        addEntry(ErrorMarker);
-    }
-}
-
-void Form1::DeleteSelectedEntry() {
-    setBusyPointer(true);
-    const QString name = File1->FileName();
-    if (name.isEmpty()) {
-        setBusyPointer(false);
-        return;
-    }
-    state_.CurrentFolder = currentFolderOf(Dir1->Path());
-    for (int i = 0; i < File1->ListCount(); ++i)
-        makeWritable(state_.CurrentFolder + u'/' + File1->List(i));
-    for (int k = 0; k < List1->count(); ++k) {
-        if (!List1->item(k)->isSelected())
-            continue;
-        XceedZip1->Flag10 = false;
-        XceedZip1->EntrySpec = likeLiteral(List1->item(k)->text());
-        XceedZip1->ArchivePath = state_.CurrentFolder + u'/' + name;
-        const int result = XceedZip1->DeleteEntries();
-        if (isDamageCode(result)) {
-            setBusyPointer(false);
-            state_.desktop->messageBox(this,
-                                       QStringLiteral("CRC error in ") +
-                                           (state_.CurrentFolder + u'/' + name).toLower(),
-                                       QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
-            return;
-        }
-        break; // only the first selected entry
-    }
-    ArchiveTest();
-    setBusyPointer(false);
-}
-
-void Form1::Command1_Click() {
-    AddToPurgeList();
-}
-
-void Form1::AddToPurgeList() {
-    if (!PurgeListAdd::purgeListExists(state_)) {
-        state_.desktop->messageBox(this, QStringLiteral("No purge list exists"),
-                                   QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
-        return;
-    }
-    setBusyPointer(true);
-    const QString name = File1->FileName();
-    state_.CurrentFolder = currentFolderOf(Dir1->Path());
-    const QString archive = state_.CurrentFolder + u'/' + name;
-
-    const SelectedEntries selected = SelectedEntries::of(List1);
-    qsizetype current = 0;
-    PurgeListAdd::Hooks hooks;
-    hooks.handled = [this](const QString &entry, bool isNew) {
-        SSPanel2->setProgressStyle(0);
-        SSPanel2->setCaption(isNew ? entry + QStringLiteral(" added") : QString());
-    };
-    hooks.deleteEntry = [&](const QString &entry) {
-        if (!name.isEmpty()) {
-            XceedZip1->EntrySpec = likeLiteral(entry);
-            XceedZip1->ArchivePath = archive;
-            XceedZip1->DeleteEntries();
-        }
-        selected.deselect(List1, current++);
-    };
-    hooks.yield = [] { QCoreApplication::processEvents(); };
-    QString error;
-    const auto outcome = PurgeListAdd::run(state_, selected.names, hooks, &error);
-    if (outcome == PurgeListAdd::Failed) {
-        setBusyPointer(false);
-        state_.desktop->messageBox(this, error, QStringLiteral("Arcsweep error"),
-                                   MsgIcon::Exclamation);
-        setBusyPointer(true);
-    }
-    ArchiveTest();
-    setBusyPointer(false);
-}
-
-void Form1::XceedZip1_Listing(const ZipEntryInfo &entry) {
-    addEntry(entry.FileName.toLower());
-}
-
-void Form1::XceedZip1_Status(int completion) {
-    SSPanel2->setProgressStyle(1);
-    if (completion != SSPanel2->ProgressPercent())
-        SSPanel2->setProgressPercent(completion);
-    // During a run, input (Abort, Esc, Exit) must reach the inside of a long archive.
-    if (state_.Running) {
-        static QElapsedTimer sinceYield;
-        if (!sinceYield.isValid() || sinceYield.elapsed() >= 40) {
-            QCoreApplication::processEvents();
-            sinceYield.restart();
-        }
-    }
-}
-
-// ---------------------------------------------------------------- menu commands
-
-void Form1::openInEditor(const QString &path) {
-    state_.desktop->open(QUrl::fromLocalFile(path));
-}
-
-void Form1::vpurge_Click() {
-    const QString path = state_.file(DataFile::PurgeList);
-    if (QFileInfo(path).isFile())
-        openInEditor(path);
-}
-
-void Form1::log_Click() {
-    const QString path = state_.file(DataFile::StatsLog);
-    if (QFileInfo(path).isFile())
-        openInEditor(path);
-}
-
-void Form1::dslog_Click() {
-    const QString path = state_.file(DataFile::StatsLog);
-    if (!QFileInfo(path).isFile())
-        return;
-    if (state_.desktop->messageBox(this, QStringLiteral("Delete status log?"),
-                                   QStringLiteral("Arcsweep"), MsgIcon::Question,
-                                   MsgButtons::YesNo) != MsgAnswer::Yes)
-        return;
-    QFile file(path);
-    if (!file.remove())
-        state_.desktop->messageBox(
-            this, QStringLiteral("Cannot delete %1: %2").arg(path, file.errorString()),
-            QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
-}
-
-void Form1::errors_Click() {
-    openInEditor(state_.file(DataFile::ErrorLog));
-}
-
-void Form1::contents_Click() {
-    openInEditor(state_.file(DataFile::HelpPage));
-}
-
-void Form1::web_Click() {
-    state_.desktop->open(QUrl(QStringLiteral("https://arcsweep.org/")));
-}
-
-void Form1::about_Click() {
-    if (!splash_)
-        splash_ = new Form3(this);
-    splash_->show();
-    splash_->repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    state_.desktop->playSound(state_.file(DataFile::ThunderWave), true);
-    if (splash_)
-        splash_->hide();
 }
 
 // ---------------------------------------------------------------- RunHost

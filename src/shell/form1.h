@@ -7,6 +7,8 @@
 #include "windows/form3.h"
 #include "windows/form4.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -128,6 +130,7 @@ public:
     void setErrorsMenuEnabled(bool enabled) override;
     void archiveTest() override { ArchiveTest(); }
     void yield() override;
+    QWidget *messageParent() override { return this; }
     void showStatistics(const QString &savedFolder) override;
     void afterStatistics() override;
 
@@ -152,6 +155,7 @@ private:
     // Current folder without a trailing separator ("" for the root).
     QString currentFolderOf(const QString &dirPath) const;
     void requestClose();
+    void centreOnScreen();
 
     AppState &state_;
     std::unique_ptr<CleanRun> run_;
@@ -161,6 +165,10 @@ private:
     QList<QWidget *> previewed_; // controls whose keys the window sees first
     bool closing_ = false;
     int exitCode_ = 0;
+    bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
+    QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
+    QElapsedTimer sinceYield_;              // the Status handler's last yield in a run
+    QElapsedTimer sincePaint_;              // its last paint outside a run
 };
 
 } // namespace arcsweep

@@ -16,6 +16,9 @@ void Form1::showStatistics(const QString &savedFolder) {
         Form4_->close(); // a window left from an earlier run
     setWindowState(windowState() | Qt::WindowMinimized);
     setEnabled(false);
+    // While this run waits on its statistics no other run can start: the button says so
+    // even when the verification window hands the main window back early.
+    Command2->setEnabled(false);
     yield();
 
     Form4_ = new Form4(state_, this);
@@ -50,6 +53,7 @@ void Form1::showStatistics(const QString &savedFolder) {
 }
 
 void Form1::afterStatistics() {
+    Command2->setEnabled(true);
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
     setBusyPointer(false);

@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
@@ -68,6 +69,8 @@ Form2::Form2(TextViewer &viewer) : QWidget(nullptr), viewer_(viewer) {
     Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setFont(viewerFont());
+    // Tab stops every 8 columns, as text files with tabs were written to be read.
+    Text1->setTabStopDistance(8 * QFontMetricsF(Text1->font()).horizontalAdvance(u' '));
     Text1->setUndoRedoEnabled(false);
     QPalette palette = Text1->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {

@@ -1,9 +1,11 @@
 #include "windows/form3.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
 
 namespace arcsweep {
 
@@ -44,7 +46,8 @@ QPixmap Form3::programIcon() {
 Form3::Form3(QWidget *parent) : QDialog(parent) {
     setWindowTitle(QString());
     setFixedSize(px(7200), px(5370));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint);
+    // A fixed dialog border without caption or buttons.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint);
 
     Label1 = new QLabel(QStringLiteral("Arcsweep"), this);
     Label1->setGeometry(px(180), px(180), px(2370) + 40, px(675) + 10);
@@ -60,6 +63,12 @@ Form3::Form3(QWidget *parent) : QDialog(parent) {
     Label3->setFont(displayFont(20.25));
     for (QLabel *label : {Label1, Label2, Label3})
         label->setStyleSheet(QStringLiteral("color: #f4e6c0; background: transparent"));
+}
+
+void Form3::showEvent(QShowEvent *event) {
+    if (const QScreen *on = screen() ? screen() : QGuiApplication::primaryScreen())
+        move(on->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
 }
 
 void Form3::paintEvent(QPaintEvent *) {

@@ -23,6 +23,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    void showEvent(QShowEvent *event) override; // centred on the screen
 };
 
 } // namespace arcsweep

@@ -173,9 +173,7 @@ void Form4::Command2_Click() {
     if (!state_.desktop)
         return;
     const QString path = state_.file(DataFile::ErrorLog);
-    if (!state_.desktop->open(QUrl::fromLocalFile(path)))
-        state_.desktop->messageBox(this, QStringLiteral("Cannot open ") + path,
-                                   QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
+    state_.desktop->open(QUrl::fromLocalFile(path), this);
 }
 
 void Form4::Command3_Click() {

@@ -13,6 +13,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -64,7 +65,7 @@ public:
 
     // Clicks "&Clean all" and waits for the handler to return. An interactive run
     // waits on the statistics window: it is read and left through its Exit button.
-    void clean() {
+    void clean(bool byMouse = false) {
         QTimer closer;
         closer.setInterval(5);
         QObject::connect(&closer, &QTimer::timeout, [this] {
@@ -86,8 +87,13 @@ public:
             (leaveByVerify ? f->Command3 : f->Command1)->click();
         });
         closer.start();
-        form->Command2_Click();
+        if (byMouse)
+            QTest::mouseClick(form->Command2, Qt::LeftButton);
+        else
+            form->Command2_Click();
     }
+    // The same, as a user's click on "&Clean all".
+    void clickClean() { clean(true); }
 
     // The last StatsLog record (14 lines), or fewer lines when there is none.
     QStringList lastRecord() const {

@@ -41,12 +41,7 @@ protected:
         writeFile(badFolder + QStringLiteral("/name.zip.bad"), "the other one's copy");
         form = &app.makeForm();
     }
-    // Selects an archive by name as a user's click would.
-    void click(const QString &name) {
-        const int row = app.files().indexOf(name);
-        ASSERT_GE(row, 0) << qPrintable(name);
-        form->File1->setListIndex(row);
-    }
+    void click(const QString &name) { app.clickArchive(name); }
     AppFixture app;
     QString folder, badFolder;
     Form1 *form = nullptr;
@@ -338,7 +333,7 @@ TEST(Browser, ClickDuringARunLeavesTheListsToTheRun) {
     ASSERT_EQ(app.entries(), QStringList{"a.txt"});
     app.state.Running = true;
     app.state.VerifyMode = true;
-    form.File1->setListIndex(1);
+    app.clickArchive(QStringLiteral("B.zip"));
     EXPECT_FALSE(app.state.VerifyMode);
     EXPECT_EQ(app.entries(), QStringList{"a.txt"});
     EXPECT_EQ(form.SSPanel1->Caption(), QStringLiteral("a.zip"));

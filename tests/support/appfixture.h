@@ -9,6 +9,7 @@
 #include "components/dirlistbox.h"
 #include "components/filelistbox.h"
 #include "shell/form1.h"
+#include "userinput.h"
 #include "zipfixtures.h"
 
 #include <QCoreApplication>
@@ -59,11 +60,13 @@ public:
             names.append(form->File1->List(i));
         return names;
     }
-    void selectEntries(const QStringList &names) {
-        form->List1->clearSelection();
-        for (int i = 0; i < form->List1->count(); ++i)
-            if (names.contains(form->List1->item(i)->text()))
-                form->List1->item(i)->setSelected(true);
+    // Selects these entries of List1 with the mouse.
+    void selectEntries(const QStringList &names) { selectRows(form->List1, names); }
+    // Clicks an archive of File1.
+    void clickArchive(const QString &name) {
+        const int row = files().indexOf(name);
+        ASSERT_GE(row, 0) << qPrintable(name);
+        clickRow(form->File1, row);
     }
     QString appFile(const char *name) const { return state.file(name); }
 

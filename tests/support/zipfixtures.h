@@ -40,3 +40,21 @@ QByteArray randomBytes(qsizetype size, quint32 seed);
 int runInChild(const std::function<int()> &work, bool asNobody = false);
 
 } // namespace arcsweep::test
+
+// Readable failure messages for Qt strings.
+#include <QStringList>
+#include <ostream>
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *os) {
+    *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList &list, std::ostream *os) {
+    *os << '{';
+    for (qsizetype i = 0; i < list.size(); ++i)
+        *os << (i ? ", \"" : "\"") << list[i].toStdString() << '"';
+    *os << '}';
+}
+inline void PrintTo(const QByteArray &bytes, std::ostream *os) {
+    *os << '"' << bytes.left(200).toStdString() << (bytes.size() > 200 ? "...\"" : "\"");
+}
+QT_END_NAMESPACE

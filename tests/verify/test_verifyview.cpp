@@ -10,10 +10,7 @@ namespace {
 
 class VerifyViewTest : public ViewerFixture {
 protected:
-    void doubleClick(Form6 *f, const QString &entry) {
-        select(f->List1, entry);
-        doubleClickItem(f->List1, f->List1->selectedItems().first());
-    }
+    void doubleClick(Form6 *f, const QString &entry) { doubleClickRow(f->List1, entry); }
     void pressViewerAdd() { QTest::mouseClick(viewer()->Command1, Qt::LeftButton); }
 };
 

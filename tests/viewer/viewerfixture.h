@@ -56,26 +56,11 @@ protected:
     // The browser on the test folder with `archive` selected, as a click selects it.
     void openArchive(const QString &archive) {
         app.browse(folder);
-        const int row = app.files().indexOf(archive);
-        ASSERT_GE(row, 0) << qPrintable(archive);
-        form->File1->setListIndex(row);
+        app.clickArchive(archive);
     }
 
     // A real double-click on the entry, which it selects alone first.
-    void doubleClickEntry(const QString &entry) {
-        const auto items = form->List1->findItems(entry, Qt::MatchExactly);
-        ASSERT_EQ(items.size(), 1) << qPrintable(entry);
-        form->List1->clearSelection();
-        items.first()->setSelected(true);
-        doubleClickItem(form->List1, items.first());
-    }
-
-    // A user's double-click: a click, then the second press that Qt reports as a double-click.
-    static void doubleClickItem(QListWidget *list, QListWidgetItem *item) {
-        const QPoint at = list->visualItemRect(item).center();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-    }
+    void doubleClickEntry(const QString &entry) { doubleClickRow(form->List1, entry); }
 
     Form2 *viewer() { return entryViewerOf(*form).loadedForm(); }
     bool viewerShown() { return viewer() && viewer()->isVisible(); }
@@ -110,13 +95,7 @@ protected:
             names.append(list->item(i)->text());
         return names;
     }
-    static void select(QListWidget *list, const QString &entry) {
-        list->clearSelection();
-        const auto items = list->findItems(entry, Qt::MatchExactly);
-        ASSERT_EQ(items.size(), 1) << qPrintable(entry);
-        list->setCurrentItem(items.first());
-        items.first()->setSelected(true);
-    }
+    static void select(QListWidget *list, const QString &entry) { clickRow(list, entry); }
 
     AppFixture app;
     QString folder;

@@ -1,0 +1,185 @@
+// The main window's start-up and shutdown, and every way of closing it.
+#include "shell/form1.h"
+
+#include "common/desktopservices.h"
+#include "common/fs.h"
+#include "common/numbertext.h"
+#include "common/textfile.h"
+#include "components/dirlistbox.h"
+#include "components/filelistbox.h"
+#include "engine/cleanrun.h"
+#include "shell/singleinstance.h"
+#include "windows/form3.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+namespace arcsweep {
+
+namespace {
+// Deletes the first regular file of `folder` matching `pattern` that can be deleted;
+// files that cannot be deleted are skipped. Returns false when none was deleted.
+bool deleteFirstFile(const QString &folder, const QString &pattern, QStringList *skip = nullptr) {
+    const QStringList names =
+        QDir(folder).entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = folder + u'/' + name;
+        if (skip && skip->contains(path))
+            continue;
+        Fs::makeOwnerWritable(path);
+        if (QFile::remove(path))
+            return true;
+        if (skip)
+            skip->append(path);
+        else
+            return false;
+    }
+    return false;
+}
+} // namespace
+
+bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
+    splash_ = splash;
+    // 1. Never from a volume's root: the data files would land there.
+    if (state_.AppFolder.isEmpty() || state_.AppFolder == u"/") {
+        state_.desktop->messageBox(this,
+                                   QStringLiteral("Arcsweep can NOT be run from a root directory"),
+                                   QStringLiteral("Error"), MsgIcon::Critical, MsgButtons::Ok);
+        unloaded_ = true;
+        exitCode_ = 1;
+        return false;
+    }
+    // 2. One instance: a later one hands over to the first and ends.
+    if (instance && !instance->isFirst()) {
+        if (state_.unattended())
+            std::fprintf(stderr,
+                         "Arcsweep is already running from this folder; nothing was cleaned.\n");
+        else
+            instance->activateFirst();
+        unloaded_ = true;
+        exitCode_ = state_.unattended() ? 3 : 0;
+        return false;
+    }
+    if (instance)
+        connect(instance, &SingleInstance::activateRequested, this, [this] {
+            if (isMinimized())
+                showNormal();
+            show();
+            raise();
+            activateWindow();
+        });
+
+    // 3. An unattended run shows nothing: nobody sees the window, so it is neither
+    // painted nor laid out.
+    if (splash_)
+        splash_->hide();
+    QCoreApplication::processEvents();
+    if (!state_.unattended()) {
+        show();
+        centreOnScreen();
+    }
+    QCoreApplication::processEvents();
+    setBusyPointer(true);
+
+    // 4. The last folder, when it still exists. The drive list follows the folder
+    // list, so no other folder (a volume's root) is listed or tested on the way.
+    const QString settings = state_.file(DataFile::Settings);
+    if (QFileInfo(settings).isFile()) {
+        const QStringList lines = TextFile::readLines(settings, 1);
+        const QStringList fields =
+            lines.isEmpty() ? QStringList() : NumberText::delimitedFields(lines.first(), 1);
+        const QString folder = fields.value(0);
+        if (!folder.isEmpty() && Fs::isDir(folder)) {
+            Dir1->setPath(folder);
+            File1->setPath(folder);
+        }
+    }
+    // 5, 6.
+    setBusyPointer(false);
+    if (File1->ListCount() >= 1)
+        File1->setListIndex(0);
+    // 7. A purge-list update that was interrupted is dropped, not merged.
+    QFile::remove(state_.file(DataFile::PurgeStaging));
+    // 8. One leftover file of the TempFolder.
+    deleteFirstFile(state_.tempFolder(), QStringLiteral("*"));
+    // 9. Unattended run, then close.
+    if (state_.unattended())
+        startUnattendedRun();
+    return !unloaded_;
+}
+
+void Form1::startUnattendedRun() {
+    QCoreApplication::processEvents();
+    Command2_Click();
+    exitCode_ = run_->exitStatus();
+    requestClose();
+}
+
+void Form1::Form_Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    // 1. The folder for next time.
+    TextFile::writeLines(state_.file(DataFile::Settings), {Dir1->Path()});
+    // 2. One ".diz" of the TempFolder; 3. every ".nfo", each tried once.
+    const QString temp = state_.tempFolder();
+    deleteFirstFile(temp, QStringLiteral("*.diz"));
+    QStringList skipped;
+    while (deleteFirstFile(temp, QStringLiteral("*.nfo"), &skipped)) {
+    }
+    // 4, 5. The last run's logs.
+    QFile::remove(state_.file(DataFile::ErrorLog));
+    QFile::remove(state_.file(DataFile::VerifyList));
+}
+
+void Form1::requestClose() {
+    // Closing ends the work at once: a run stops at its next check, the operation in
+    // progress in any window stops, and from here on no operation starts, no box
+    // opens and nothing is renamed or rewritten.
+    state_.Running = false;
+    state_.AbortRequested = true;
+    state_.Closing = true;
+    state_.desktop->silence();
+    for (QWidget *w : QApplication::topLevelWidgets())
+        for (ZipComponent *zip : w->findChildren<ZipComponent *>())
+            zip->Shutdown();
+    XceedZip1->Shutdown();
+    Form_Unload();
+    // Every window goes; the program ends once an interrupted run has unwound.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != this)
+            w->hide();
+    hide();
+    if (!closing_) {
+        closing_ = true;
+        QCoreApplication::exit(exitCode_);
+    }
+}
+
+void Form1::closeEvent(QCloseEvent *event) {
+    event->ignore(); // the window is hidden, never destroyed inside a nested yield
+    requestClose();
+}
+
+void Form1::Command3_Click() {
+    state_.Running = false;
+    XceedZip1->Abort = true;
+    state_.AbortRequested = true;
+    requestClose();
+}
+
+void Form1::exit_Click() {
+    state_.Running = false;
+    XceedZip1->Abort = true;
+    requestClose();
+}
+
+void Form1::exit2_Click() {
+    requestClose();
+}
+
+} // namespace arcsweep
