@@ -211,6 +211,7 @@ class ZipComponent::Operation {
 public:
     explicit Operation(ZipComponent &component) : component_(component) {
         component_.busy_ = true;
+        ++component_.operations_;
         component_.Abort = component_.closed_;
         component_.lastPercent_ = -1;
         component_.statusClock_.start();

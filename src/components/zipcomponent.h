@@ -69,6 +69,8 @@ public:
         Abort = true;
     }
     bool isShutDown() const { return closed_; }
+    // How many operations have started: a Status handler tells a new one by it.
+    quint64 operationCount() const { return operations_; }
 
 signals:
     void Listing(const arcsweep::ZipEntryInfo &entry);
@@ -98,6 +100,7 @@ private:
 
     bool busy_ = false;
     bool closed_ = false;
+    quint64 operations_ = 0;
     int lastPercent_ = -1;
     QElapsedTimer statusClock_;
     std::vector<char> buffer_; // the one read buffer of every operation

@@ -168,7 +168,8 @@ private:
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
     QElapsedTimer sinceYield_;              // the Status handler's last yield in a run
-    QElapsedTimer sincePaint_;              // its last paint outside a run
+    quint64 paintedOperation_ = 0;          // the component operation it last painted
+    int paintedPercent_ = -1;               // and the figure it painted
 };
 
 } // namespace arcsweep

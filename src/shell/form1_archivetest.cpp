@@ -143,16 +143,19 @@ void Form1::XceedZip1_Status(int completion) {
         return;
     }
     // Outside a run nothing else may happen meanwhile: the archive's name and the bar
-    // are painted at once, and no input is let in.
-    if (!isVisible() || (sincePaint_.isValid() && sincePaint_.elapsed() < kPaintMs))
+    // are painted at once, as each operation begins and whenever the figure moves, and
+    // no input is let in.
+    const bool newOperation = paintedOperation_ != XceedZip1->operationCount();
+    if (!isVisible() || (!newOperation && paintedPercent_ == completion))
         return;
+    paintedOperation_ = XceedZip1->operationCount();
+    paintedPercent_ = completion;
     const QString shown =
         Fs::display(state_.ActiveArchive.mid(state_.ActiveArchive.lastIndexOf(u'/') + 1)).toLower();
     if (SSPanel1->Caption() != shown && !shown.isEmpty())
         SSPanel1->setCaption(shown);
     SSPanel1->repaint();
     SSPanel2->repaint();
-    sincePaint_.restart();
 }
 
 } // namespace arcsweep

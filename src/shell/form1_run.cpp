@@ -28,6 +28,7 @@ void Form1::showStatistics(const QString &savedFolder) {
             openVerification();
     });
     connect(this, &QObject::destroyed, Form4_, &QObject::deleteLater);
+    connect(Form4_, &QObject::destroyed, Command2, [this] { Command2->setEnabled(true); });
     Form4_->Form_Load();
     state_.StatsWaiting = true;
 

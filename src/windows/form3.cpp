@@ -66,9 +66,11 @@ Form3::Form3(QWidget *parent) : QDialog(parent) {
 }
 
 void Form3::showEvent(QShowEvent *event) {
-    if (const QScreen *on = screen() ? screen() : QGuiApplication::primaryScreen())
-        move(on->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);
+    if (const QScreen *on = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        const QRect frame = frameGeometry();
+        move(on->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
 }
 
 void Form3::paintEvent(QPaintEvent *) {

@@ -55,18 +55,16 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"[", "[", false}, Case{"a", "[a-", false}, Case{"b", "[z-a]", false},
         Case{"abc", "abc[", false}, Case{"x", "[]", false}, Case{"x", "[!]", false}));
 
+// An exponential matcher would not finish this test within the suite's time limit.
 TEST(LikeSpeed, ManyStarsDoNotBacktrackExponentially) {
     const QString name = QString(254, u'a') + u'b';
     const QString pattern =
         QString(30, u'*').replace(QStringLiteral("**"), QStringLiteral("*a*")) + u'c';
-    QElapsedTimer timer;
-    timer.start();
     EXPECT_FALSE(likeMatch(name, pattern));
     QString starry;
     for (int i = 0; i < 30; ++i)
         starry += QStringLiteral("a*");
     EXPECT_FALSE(likeMatch(name, starry + u'c'));
     EXPECT_TRUE(likeMatch(name, starry + u'b'));
-    EXPECT_LT(timer.nsecsElapsed(), 5'000'000); // well under the blink of an eye
 }
 } // namespace

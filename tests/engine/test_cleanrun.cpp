@@ -1,5 +1,9 @@
 #include "runfixture.h"
 
+#include "verify/form6.h"
+
+#include <QApplication>
+
 #include <QKeyEvent>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -370,6 +374,41 @@ TEST(CleanRun, VerifyHandsTheWaitingRunToTheVerificationWindow) {
     EXPECT_EQ(opened, 1);
     EXPECT_FALSE(run.state.StatsWaiting || run.state.VerifyMode);
     EXPECT_TRUE(run.form->isEnabled());
+}
+
+TEST(CleanRun, CleanAllIsVisiblyDisabledWhileTheStatisticsWait) {
+    RunFixture run;
+    run.purgeList({"junk.txt"});
+    run.zip("Nfos.ZIP", {"One.NFO", "Two.NFO"});
+    run.form->show();
+    // Verify, then Next past the end of the queue: the verification window hands the
+    // main window back while the run still waits on its statistics.
+    bool checked = false;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        Form4 *stats = run.form->statistics();
+        if (!stats || !stats->isVisible())
+            return;
+        if (stats->isEnabled() && !checked && stats->Command3->isEnabled()) {
+            QTest::mouseClick(stats->Command3, Qt::LeftButton);
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *f = qobject_cast<Form6 *>(w); f && f->isVisible())
+                    QTest::mouseClick(f->Command2, Qt::LeftButton); // end of the queue
+            EXPECT_TRUE(run.state.StatsWaiting);
+            EXPECT_TRUE(run.form->isEnabled());
+            EXPECT_FALSE(run.form->Command2->isEnabled());
+            QTest::mouseClick(run.form->Command2, Qt::LeftButton); // starts nothing
+            checked = true;
+            return;
+        }
+        if (checked)
+            QTest::mouseClick(stats->Command1, Qt::LeftButton);
+    });
+    user.start(5);
+    run.form->run().Command2_Click();
+    EXPECT_TRUE(checked);
+    EXPECT_TRUE(run.form->Command2->isEnabled());
+    EXPECT_EQ(TextFile::readLines(run.appFile(DataFile::StatsLog)).size(), 14); // one run only
 }
 
 TEST(CleanRun, AReadOnlyDriveTakesThreeClicks) {
