@@ -77,6 +77,12 @@ protected:
     QTemporaryDir bin;
     QByteArray savedPath;
     RecordingDesktop desktop;
+    // One box over the window that asked, saying the help page could not be opened.
+    void expectOneCannotOpenBox() {
+        ASSERT_EQ(desktop.boxes.size(), 1);
+        EXPECT_EQ(desktop.boxes[0], DesktopServices::cannotOpenText(help));
+        EXPECT_EQ(desktop.parents[0], &window);
+    }
     QWidget window;
     const QUrl help = QUrl::fromLocalFile(QStringLiteral("/App Folder/Arcsweep.html"));
 };
@@ -84,9 +90,7 @@ protected:
 TEST_F(Opener, NoOpenerAtAllIsSaidAtOnce) {
     useOpener({});
     desktop.open(help, &window);
-    ASSERT_EQ(desktop.boxes.size(), 1);
-    EXPECT_EQ(desktop.boxes[0], DesktopServices::cannotOpenText(help));
-    EXPECT_EQ(desktop.parents[0], &window);
+    expectOneCannotOpenBox();
 }
 
 TEST_F(Opener, AnOpenerThatStartsAndThenFailsIsSaidWhenItEnds) {
@@ -96,9 +100,7 @@ TEST_F(Opener, AnOpenerThatStartsAndThenFailsIsSaidWhenItEnds) {
     EXPECT_TRUE(desktop.boxes.isEmpty()) << desktop.boxes.join(u'|').toStdString(); // no waiting
     EXPECT_TRUE(waitUntil([&] { return !desktop.boxes.isEmpty(); }));
     EXPECT_TRUE(QFile::exists(marker));
-    ASSERT_EQ(desktop.boxes.size(), 1);
-    EXPECT_EQ(desktop.boxes[0], DesktopServices::cannotOpenText(help));
-    EXPECT_EQ(desktop.parents[0], &window);
+    expectOneCannotOpenBox();
 }
 
 TEST_F(Opener, AnOpenerThatSucceedsSaysNothingAndGetsThePathWhole) {
