@@ -1,5 +1,6 @@
 #include "common/appstate.h"
 #include "common/desktopservices.h"
+#include "common/fs.h"
 #include "shell/form1.h"
 #include "shell/singleinstance.h"
 #include "windows/form3.h"
@@ -15,7 +16,7 @@ int main(int argc, char **argv) {
     // The whole command line is one folder path: the arguments joined with blanks.
     QStringList words;
     for (int i = 1; i < argc; ++i)
-        words.append(QString::fromLocal8Bit(argv[i]));
+        words.append(Fs::decode(QByteArray(argv[i]))); // file names are bytes: kept exactly
     const QString folder = words.join(u' ');
 
     const bool hasDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") ||

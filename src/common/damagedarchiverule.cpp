@@ -1,10 +1,6 @@
 #include "common/damagedarchiverule.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-#include <cstdio>
-#include <sys/stat.h>
+#include "common/fs.h"
 
 namespace arcsweep {
 
@@ -13,15 +9,12 @@ bool DamagedArchiveRule::apply(const QString &realPath) const {
         report(realPath.toLower());
     if (mayRename && !mayRename(realPath))
         return false;
-    if (!QFileInfo(realPath).exists() && !QFileInfo(realPath).isSymLink())
+    if (!Fs::exists(realPath))
         return false;
+    // A read-only older copy is replaced too; rename(2) replaces it in one step.
     const QString bad = realPath + QStringLiteral(".bad");
-    // A read-only older copy is replaced too.
-    const QByteArray badName = QFile::encodeName(bad);
-    struct stat st {};
-    if (::lstat(badName.constData(), &st) == 0 && S_ISREG(st.st_mode))
-        ::chmod(badName.constData(), st.st_mode | S_IWUSR);
-    return std::rename(QFile::encodeName(realPath).constData(), badName.constData()) == 0;
+    Fs::makeOwnerWritable(bad);
+    return Fs::rename(realPath, bad);
 }
 
 } // namespace arcsweep

@@ -1,5 +1,7 @@
 #include "common/textfile.h"
 
+#include "common/fs.h"
+
 #include <QSaveFile>
 
 namespace arcsweep::TextFile {
@@ -25,13 +27,13 @@ bool forEachLine(const QString &path, const std::function<bool(const QString &)>
             }
             lastWasCR = c == '\r';
             if (c == '\r' || c == '\n') {
-                if (!line(QString::fromUtf8(pending)))
+                if (!line(Fs::decode(pending)))
                     return true;
                 pending.clear();
             } else {
                 pending.append(c);
                 if (pending.size() >= MaxLineBytes) {
-                    if (!line(QString::fromUtf8(pending)))
+                    if (!line(Fs::decode(pending)))
                         return true;
                     pending.clear();
                 }
@@ -39,7 +41,7 @@ bool forEachLine(const QString &path, const std::function<bool(const QString &)>
         }
     }
     if (!pending.isEmpty())
-        line(QString::fromUtf8(pending));
+        line(Fs::decode(pending));
     return true;
 }
 
@@ -64,7 +66,7 @@ bool containsLine(const QString &path, const QString &text) {
 }
 
 bool writeLine(QFileDevice &file, const QString &text) {
-    const QByteArray bytes = text.toUtf8() + "\r\n";
+    const QByteArray bytes = Fs::encode(text) + "\r\n";
     return file.write(bytes) == bytes.size();
 }
 

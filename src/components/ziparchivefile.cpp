@@ -1,19 +1,23 @@
 #include "components/ziparchivefile.h"
 
-#include <QFile>
-#include <algorithm>
+#include "common/fs.h"
+#include "components/zipresult.h"
+
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace arcsweep {
 
 namespace {
 
-constexpr quint64 kWritebackChunk = 8ull << 20;
+constexpr qint64 kWritebackChunk = 8ll << 20;
+constexpr char kTempMark[] = ".arcsweep-"; // followed by the six characters of mkostemp
 
 bool closeFd(int &fd) {
     const bool ok = fd < 0 || ::close(fd) == 0;
@@ -35,10 +39,27 @@ void syncFolder(const QByteArray &folder) {
     }
 }
 
+bool identityAt(const QByteArray &path, ZipArchiveFile::Identity &id) {
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    id = ZipArchiveFile::Identity::of(st);
+    return true;
+}
+
 } // namespace
 
+ZipArchiveFile::Identity ZipArchiveFile::Identity::of(const struct stat &st) {
+    Identity id;
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = st.st_size;
+    id.mtime = st.st_mtim;
+    return id;
+}
+
 ZipArchiveFile::~ZipArchiveFile() {
-    rollbackWrite();
+    rollbackRewrite();
     closeFd(fd_);
     zip_error_fini(&error_);
 }
@@ -46,7 +67,7 @@ ZipArchiveFile::~ZipArchiveFile() {
 bool ZipArchiveFile::open(const QString &path) {
     zip_error_init(&error_);
     char resolved[PATH_MAX];
-    if (path.isEmpty() || ::realpath(QFile::encodeName(path).constData(), resolved) == nullptr)
+    if (path.isEmpty() || ::realpath(Fs::encode(path).constData(), resolved) == nullptr)
         return false;
     realPath_ = resolved;
     // Non-blocking so that a FIFO named like an archive cannot hang the open.
@@ -57,8 +78,7 @@ bool ZipArchiveFile::open(const QString &path) {
         return false;
     }
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-    size_ = st.st_size;
-    mtime_ = st.st_mtime;
+    identity_ = Identity::of(st);
     mode_ = st.st_mode & 07777;
     uid_ = st.st_uid;
     gid_ = st.st_gid;
@@ -72,16 +92,6 @@ zip_source_t *ZipArchiveFile::createSource(zip_error_t *error) {
 zip_int64_t ZipArchiveFile::callback(void *self, void *data, zip_uint64_t len,
                                      zip_source_cmd_t cmd) {
     return static_cast<ZipArchiveFile *>(self)->handle(data, len, cmd);
-}
-
-zip_int64_t ZipArchiveFile::fail(int zipError, int sysError) {
-    zip_error_set(&error_, zipError, sysError);
-    return -1;
-}
-
-zip_int64_t ZipArchiveFile::failWrite(int zipError, int sysError) {
-    writeFailed_ = true;
-    return fail(zipError, sysError);
 }
 
 zip_int64_t ZipArchiveFile::handle(void *data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -100,15 +110,15 @@ zip_int64_t ZipArchiveFile::handle(void *data, zip_uint64_t len, zip_source_cmd_
             return -1;
         zip_stat_init(st);
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-        st->size = zip_uint64_t(size_);
-        st->mtime = mtime_;
+        st->size = zip_uint64_t(identity_.size);
+        st->mtime = identity_.mtime.tv_sec;
         return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&error_, data, len);
     case ZIP_SOURCE_SEEK: {
-        const zip_int64_t pos =
-            zip_source_seek_compute_offset(readPos_, zip_uint64_t(size_), data, len, &error_);
+        const zip_int64_t pos = zip_source_seek_compute_offset(
+            readPos_, zip_uint64_t(identity_.size), data, len, &error_);
         if (pos < 0)
             return -1;
         readPos_ = zip_uint64_t(pos);
@@ -117,39 +127,15 @@ zip_int64_t ZipArchiveFile::handle(void *data, zip_uint64_t len, zip_source_cmd_
     case ZIP_SOURCE_TELL:
         return zip_int64_t(readPos_);
     case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(
-            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
-            ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
-            ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_WRITE, ZIP_SOURCE_COMMIT_WRITE,
-            ZIP_SOURCE_ROLLBACK_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
-            ZIP_SOURCE_REMOVE, ZIP_SOURCE_ACCEPT_EMPTY, -1);
+        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                              ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_SUPPORTS,
+                                              ZIP_SOURCE_ACCEPT_EMPTY, -1);
     case ZIP_SOURCE_ACCEPT_EMPTY:
         return 0; // an empty file is not an archive
-    case ZIP_SOURCE_BEGIN_WRITE:
-        writeFailed_ = cancelled_ = false;
-        return beginWrite() ? 0 : -1;
-    case ZIP_SOURCE_WRITE:
-        return write(data, len) ? zip_int64_t(len) : -1;
-    case ZIP_SOURCE_SEEK_WRITE: {
-        const zip_int64_t pos =
-            zip_source_seek_compute_offset(writePos_, writeSize_, data, len, &error_);
-        if (pos < 0)
-            return -1;
-        writePos_ = zip_uint64_t(pos);
-        return 0;
-    }
-    case ZIP_SOURCE_TELL_WRITE:
-        return zip_int64_t(writePos_);
-    case ZIP_SOURCE_COMMIT_WRITE:
-        return commitWrite() ? 0 : -1;
-    case ZIP_SOURCE_ROLLBACK_WRITE:
-        rollbackWrite();
-        return 0;
-    case ZIP_SOURCE_REMOVE:
-        writeFailed_ = cancelled_ = false;
-        return writeEmptyArchive() ? 0 : -1;
     default:
-        return fail(ZIP_ER_OPNOTSUPP);
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
     }
 }
 
@@ -160,8 +146,10 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
         const ssize_t got = ::pread(fd_, out + done, len - done, off_t(readPos_));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0)
-            return fail(ZIP_ER_READ, errno);
+        if (got < 0) {
+            zip_error_set(&error_, ZIP_ER_READ, errno);
+            return -1;
+        }
         if (got == 0)
             break;
         done += zip_uint64_t(got);
@@ -170,111 +158,128 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
     return zip_int64_t(done);
 }
 
-bool ZipArchiveFile::beginWrite() {
-    rollbackWrite();
+bool ZipArchiveFile::pathHoldsOriginal() const {
+    Identity now;
+    return identityAt(realPath_, now) && now == identity_;
+}
+
+int ZipArchiveFile::beginRewrite(const Identity *expected) {
+    rollbackRewrite();
+    if (fd_ < 0)
+        return ZipUnreadable;
+    // Another program that locks is rewriting it: leave it to that one.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? ZipChanged : ZipCannotWrite;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || Identity::of(st) != identity_ ||
+        (expected && *expected != identity_) || !pathHoldsOriginal())
+        return ZipChanged;
+
     const qsizetype slash = realPath_.lastIndexOf('/');
-    // A hidden name beside the original; kept short enough for any file name.
-    tempPath_ = realPath_.left(slash + 1) + '.' + realPath_.mid(slash + 1).left(200) + ".XXXXXX";
+    // A hidden name beside the original that says whose it is; short enough for any name.
+    tempPath_ =
+        realPath_.left(slash + 1) + '.' + realPath_.mid(slash + 1).left(200) + kTempMark + "XXXXXX";
     tempFd_ = ::mkostemp(tempPath_.data(), O_CLOEXEC);
     if (tempFd_ < 0) {
         tempPath_.clear();
-        failWrite(ZIP_ER_TMPOPEN, errno);
-        return false;
+        return ZipCannotWrite;
     }
+    // Held while it is written: a later run that meets it knows it is in use.
+    ::flock(tempFd_, LOCK_EX | LOCK_NB);
     // Owner first: changing it may clear set-id bits that the mode then restores.
     // Only root may give a file away; anyone else keeps their own ownership.
-    if (::fchown(tempFd_, uid_, gid_) != 0 && errno != EPERM) {
-        failWrite(ZIP_ER_TMPOPEN, errno);
-        rollbackWrite();
-        return false;
+    if ((::fchown(tempFd_, uid_, gid_) != 0 && errno != EPERM) || ::fchmod(tempFd_, mode_) != 0) {
+        rollbackRewrite();
+        return ZipCannotWrite;
     }
-    if (::fchmod(tempFd_, mode_) != 0) {
-        failWrite(ZIP_ER_TMPOPEN, errno);
-        rollbackWrite();
-        return false;
-    }
-    writePos_ = writeSize_ = writebackFrom_ = 0;
-    return true;
+    writebackFrom_ = 0;
+    return ZipOk;
 }
 
-bool ZipArchiveFile::write(const void *data, zip_uint64_t len) {
-    if (tempFd_ < 0) {
-        fail(ZIP_ER_INTERNAL);
-        return false;
+void ZipArchiveFile::written(qint64 bytes) {
+    if (tempFd_ < 0 || bytes - writebackFrom_ < kWritebackChunk)
+        return;
+    // Errors show up at the final fsync.
+    ::sync_file_range(tempFd_, writebackFrom_, bytes - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+    writebackFrom_ = bytes;
+}
+
+int ZipArchiveFile::commitRewrite() {
+    if (tempFd_ < 0)
+        return ZipCannotWrite;
+    if (::fsync(tempFd_) != 0) {
+        rollbackRewrite();
+        return ZipCannotWrite;
     }
-    const auto *in = static_cast<const char *>(data);
-    zip_uint64_t done = 0;
-    while (done < len) {
-        const ssize_t put = ::pwrite(tempFd_, in + done, len - done, off_t(writePos_ + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            failWrite(ZIP_ER_WRITE, put < 0 ? errno : ENOSPC);
-            return false;
+    if (!pathHoldsOriginal()) {
+        rollbackRewrite();
+        return ZipChanged;
+    }
+    // Swap the two names in one step, then look at what came out: if a program put
+    // another file at the path after our check, swap back and leave both as they are.
+    if (::renameat2(AT_FDCWD, tempPath_.constData(), AT_FDCWD, realPath_.constData(),
+                    RENAME_EXCHANGE) == 0) {
+        Identity out;
+        if (!identityAt(tempPath_, out) || out != identity_) {
+            ::renameat2(AT_FDCWD, tempPath_.constData(), AT_FDCWD, realPath_.constData(),
+                        RENAME_EXCHANGE);
+            rollbackRewrite();
+            return ZipChanged;
         }
-        done += zip_uint64_t(put);
-    }
-    writePos_ += len;
-    writeSize_ = std::max(writeSize_, writePos_);
-    if (writeSize_ - writebackFrom_ >= kWritebackChunk)
-        startWriteback();
-    if (onWrite && !onWrite(qint64(writeSize_))) {
-        cancelled_ = true;
-        fail(ZIP_ER_CANCELLED);
-        return false;
-    }
-    return true;
-}
-
-void ZipArchiveFile::startWriteback() {
-    // Send each written chunk on its way to the disk at once: the final fsync then
-    // has little left to wait for, so it cannot hold up progress reports for long
-    // on a slow disk. Errors show up at that fsync.
-    ::sync_file_range(tempFd_, off_t(writebackFrom_), off_t(writeSize_ - writebackFrom_),
-                      SYNC_FILE_RANGE_WRITE);
-    writebackFrom_ = writeSize_;
-}
-
-bool ZipArchiveFile::commitWrite() {
-    if (tempFd_ < 0) {
-        fail(ZIP_ER_INTERNAL);
-        return false;
-    }
-    if (onWrite && !onWrite(qint64(writeSize_))) {
-        cancelled_ = true;
-        fail(ZIP_ER_CANCELLED);
-        return false;
-    }
-    if (::fsync(tempFd_) != 0 || !closeFd(tempFd_)) {
-        failWrite(ZIP_ER_WRITE, errno);
-        return false;
-    }
-    if (::rename(tempPath_.constData(), realPath_.constData()) != 0) {
-        failWrite(ZIP_ER_RENAME, errno);
-        return false;
+        closeFd(tempFd_);
+        ::unlink(tempPath_.constData()); // the original, now under the temporary name
+    } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+        // A file system without the swap: the check above is the last word.
+        if (::rename(tempPath_.constData(), realPath_.constData()) != 0) {
+            rollbackRewrite();
+            return ZipCannotWrite;
+        }
+        closeFd(tempFd_);
+    } else {
+        const int failure = errno;
+        rollbackRewrite();
+        return failure == ENOENT ? ZipChanged : ZipCannotWrite;
     }
     tempPath_.clear();
     syncFolder(folderOf(realPath_));
-    return true;
+    return ZipOk;
 }
 
-void ZipArchiveFile::rollbackWrite() {
-    closeFd(tempFd_);
+void ZipArchiveFile::rollbackRewrite() {
     if (!tempPath_.isEmpty())
         ::unlink(tempPath_.constData());
+    closeFd(tempFd_);
     tempPath_.clear();
 }
 
-bool ZipArchiveFile::writeEmptyArchive() {
-    // End of central directory record: no entries, no comment.
-    static const char empty[22] = {'P', 'K', 5, 6};
-    if (!beginWrite())
-        return false;
-    if (!write(empty, sizeof empty) || !commitWrite()) {
-        rollbackWrite();
-        return false;
+bool ZipArchiveFile::isTemporaryName(const QByteArray &name) {
+    const qsizetype mark = name.lastIndexOf(kTempMark);
+    return name.startsWith('.') && mark > 0 &&
+           name.size() == mark + qsizetype(sizeof kTempMark - 1) + 6;
+}
+
+int ZipArchiveFile::removeStaleTemporaries(const QString &folder) {
+    int removed = 0;
+    const QByteArray dirName = Fs::encode(folder);
+    DIR *dir = ::opendir(dirName.constData());
+    if (dir == nullptr)
+        return 0;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent *e = ::readdir(dir)) {
+        if (!isTemporaryName(QByteArray(e->d_name)))
+            continue;
+        const int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // Ours: a regular file of this user that no live rewrite holds.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, e->d_name, 0) == 0)
+            ++removed;
+        ::close(fd);
     }
-    return true;
+    ::closedir(dir);
+    return removed;
 }
 
 } // namespace arcsweep

@@ -1,16 +1,20 @@
 #include "components/zipcomponent.h"
 
 #include "common/entrypath.h"
+#include "common/fs.h"
 #include "common/like.h"
 #include "components/ziparchivefile.h"
 #include "components/ziplayout.h"
+#include "components/ziprewrite.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -23,6 +27,7 @@ namespace arcsweep {
 namespace {
 
 constexpr size_t kBufferSize = 256 * 1024;
+constexpr qint64 kAddLimit = 64ll << 20; // a file added is read whole; only small ones come
 constexpr qint64 kStatusIntervalMs = 50; // half the promised 100 ms
 
 // The entries an operation applies to: "*.*" or "*" select all of them; otherwise
@@ -129,11 +134,11 @@ public:
     ~OutputFile() { discard(); }
 
     bool create(const QString &folder, const QStringList &parts) {
-        dirFd_ = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dirFd_ = ::open(Fs::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dirFd_ < 0 || parts.isEmpty())
             return false;
         for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-            const QByteArray part = QFile::encodeName(parts[i]);
+            const QByteArray part = Fs::encode(parts[i]);
             if (::mkdirat(dirFd_, part.constData(), 0755) != 0 && errno != EEXIST)
                 return false;
             const int next =
@@ -143,7 +148,7 @@ public:
             if (dirFd_ < 0)
                 return false;
         }
-        name_ = QFile::encodeName(parts.last());
+        name_ = Fs::encode(parts.last());
         struct stat st {};
         if (::fstatat(dirFd_, name_.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             if (!S_ISREG(st.st_mode) || ::unlinkat(dirFd_, name_.constData(), 0) != 0)
@@ -192,16 +197,28 @@ private:
 
 } // namespace
 
-struct ZipComponent::OpenedArchive {
+// An archive opened for an operation: the file, libzip's reading of it, our own map
+// of its records, and the changes gathered for it.
+struct ZipComponent::Loaded {
+    QString path;
     ZipArchiveFile file;
     zip_t *za = nullptr;
+    ZipLayout::Result layout;
+    std::vector<QString> names; // per entry, as Listing reports them
+    std::unique_ptr<ZipRewrite> rewrite;
 
-    OpenedArchive() = default;
-    OpenedArchive(const OpenedArchive &) = delete;
-    OpenedArchive &operator=(const OpenedArchive &) = delete;
-    ~OpenedArchive() {
+    Loaded() = default;
+    Loaded(const Loaded &) = delete;
+    Loaded &operator=(const Loaded &) = delete;
+    ~Loaded() { closeReader(); }
+    void closeReader() {
         if (za != nullptr)
-            zip_discard(za);
+            zip_discard(std::exchange(za, nullptr));
+    }
+    ZipRewrite &changes() {
+        if (!rewrite)
+            rewrite = std::make_unique<ZipRewrite>(file.fd(), layout);
+        return *rewrite;
     }
 };
 
@@ -280,6 +297,36 @@ int ZipComponent::testSmallEntry(zip_t *za, const zip_stat_t &st) {
     return libdeflate_crc32(0, data, st.size) == st.crc ? ZipOk : ZipDataDamaged;
 }
 
+int ZipComponent::testStreaming(zip_t *za, const zip_stat_t &st, double doneBytes,
+                                double totalBytes) {
+    const EntryFile reader{zip_fopen_index(za, st.index, 0)};
+    if (reader.file == nullptr) {
+        const int rc = readFailureCode(zip_error_code_zip(zip_get_error(za)));
+        return rc == ZipUnsupported ? ZipOk : rc; // cannot be verified, which is not damage
+    }
+    const double compressed = (st.valid & ZIP_STAT_COMP_SIZE) ? double(st.comp_size) : 0;
+    const double size = (st.valid & ZIP_STAT_SIZE) ? double(st.size) : 0;
+    zip_uint64_t read = 0;
+    for (;;) {
+        if (Abort)
+            return aborted();
+        const zip_int64_t n = zip_fread(reader.file, buffer_.data(), buffer_.size());
+        if (n < 0) {
+            const int rc = readFailureCode(zip_error_code_zip(zip_file_get_error(reader.file)));
+            return rc == ZipUnsupported ? ZipOk : rc;
+        }
+        if (n == 0)
+            break;
+        read += zip_uint64_t(n);
+        const double fraction = size > 0 ? std::min(1.0, double(read) / size) : 1.0;
+        reportProgress(doneBytes + fraction * compressed, totalBytes);
+    }
+    // The data must come out at its stated size, as it must when tested whole.
+    if ((st.valid & ZIP_STAT_SIZE) && read != st.size)
+        return ZipDataDamaged;
+    return ZipOk;
+}
+
 int ZipComponent::aborted() {
     Abort = false;
     return ZipAborted;
@@ -294,7 +341,8 @@ void ZipComponent::reportProgress(double done, double total) {
     emit Status(percent);
 }
 
-int ZipComponent::openArchive(OpenedArchive &archive, bool writable) {
+int ZipComponent::load(Loaded &archive) {
+    archive.path = ArchivePath;
     if (!archive.file.open(ArchivePath))
         return ZipUnreadable;
     zip_error_t error;
@@ -305,21 +353,43 @@ int ZipComponent::openArchive(OpenedArchive &archive, bool writable) {
         return ZipUnreadable;
     }
     // Never ZIP_CHECKCONS: it rejects sound archives written with data descriptors.
-    archive.za = zip_open_from_source(source, writable ? 0 : ZIP_RDONLY, &error);
+    archive.za = zip_open_from_source(source, ZIP_RDONLY, &error);
     const int zipError = zip_error_code_zip(&error);
     zip_error_fini(&error);
-    if (archive.za != nullptr)
-        return ZipOk;
-    zip_source_free(source);
-    if (zipError == ZIP_ER_NOZIP)
-        return ZipNotAZip;
-    if (zipError == ZIP_ER_INCONS) {
-        // libzip refuses some intact archives; when our own walk finds the framing
-        // sound, we cannot read the archive but have no reason to call it damaged.
-        const ZipLayout::Result layout = ZipLayout::check(archive.file.fd(), archive.file.size());
-        return layout.consistent ? ZipUnsupported : ZipStructureDamaged;
+    if (archive.za == nullptr) {
+        zip_source_free(source);
+        if (zipError == ZIP_ER_NOZIP)
+            return ZipNotAZip;
+        if (zipError == ZIP_ER_INCONS) {
+            // libzip refuses some intact archives; when our own walk finds the framing
+            // sound, we cannot read the archive but have no reason to call it damaged.
+            return ZipLayout::check(archive.file.fd(), archive.file.size()).consistent
+                       ? ZipUnsupported
+                       : ZipStructureDamaged;
+        }
+        return isSystemError(zipError) ? ZipUnreadable : ZipStructureDamaged;
     }
-    return isSystemError(zipError) ? ZipUnreadable : ZipStructureDamaged;
+    // libzip reads archives whose entries overlap or whose local headers are
+    // missing; other readers call them damaged, and so do we.
+    archive.layout = ZipLayout::check(archive.file.fd(), archive.file.size());
+    const zip_int64_t count = zip_get_num_entries(archive.za, 0);
+    if (!archive.layout.consistent || archive.layout.entries != quint64(count))
+        return ZipStructureDamaged;
+    archive.names.reserve(size_t(count));
+    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
+        // Our map and libzip must be reading the same directory: a rewrite copies the
+        // records our map names, for entries libzip named and tested.
+        zip_stat_t st;
+        if (zip_stat_index(archive.za, i, 0, &st) != 0)
+            return ZipStructureDamaged;
+        const ZipLayout::Entry &mapped = archive.layout.map[i];
+        if (((st.valid & ZIP_STAT_CRC) && st.crc != mapped.crc) ||
+            ((st.valid & ZIP_STAT_COMP_SIZE) && st.comp_size != mapped.compressed))
+            return ZipUnsupported;
+        const char *name = zip_get_name(archive.za, i, ZIP_FL_ENC_GUESS);
+        archive.names.push_back(name ? QString::fromUtf8(name) : QString());
+    }
+    return ZipOk;
 }
 
 template <typename Body> int ZipComponent::run(Body body) {
@@ -346,179 +416,201 @@ int ZipComponent::AddEntries(int) {
 }
 
 int ZipComponent::listEntries() {
-    OpenedArchive archive;
-    if (const int rc = openArchive(archive, false))
+    DiscardChanges();
+    auto archive = std::make_unique<Loaded>();
+    if (const int rc = load(*archive))
         return rc;
-
-    // libzip reads archives whose entries overlap or whose local headers are
-    // missing; other readers call them damaged, and so do we.
-    const ZipLayout::Result layout = ZipLayout::check(archive.file.fd(), archive.file.size());
-    const zip_int64_t count = zip_get_num_entries(archive.za, 0);
-    if (!layout.consistent || layout.entries != quint64(count))
-        return ZipStructureDamaged;
-
-    struct Pending {
-        zip_stat_t st;
-        double compressed;
-        double size;
-    };
-    std::vector<Pending> toTest;
-    double totalBytes = 0;
     const EntrySelection selection(EntrySpec);
-    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
+    for (zip_uint64_t i = 0; i < archive->names.size(); ++i) {
         if (Abort)
             return aborted();
         zip_stat_t st;
-        if (zip_stat_index(archive.za, i, 0, &st) != 0)
+        if (zip_stat_index(archive->za, i, 0, &st) != 0)
             return ZipStructureDamaged;
-        const ZipEntryInfo info = entryInfo(st);
-        if (selection.matches(info.FileName))
-            emit Listing(info);
-        if (canDecode(st)) {
-            toTest.push_back({st, double(info.PSize), double(info.Size)});
-            totalBytes += double(info.PSize);
-        }
+        if (selection.matches(archive->names[i]))
+            emit Listing(entryInfo(st));
         reportProgress(0, 1);
     }
-
-    // Read every entry to its end: libzip checks the CRC only there.
-    double doneBytes = 0;
-    for (const Pending &entry : toTest) {
-        if (Abort)
-            return aborted();
-        const int whole = testSmallEntry(archive.za, entry.st);
-        if (whole >= 0) {
-            if (whole != ZipOk)
-                return whole;
-            doneBytes += entry.compressed;
-            reportProgress(doneBytes, totalBytes);
-            continue;
-        }
-        const EntryFile reader{zip_fopen_index(archive.za, entry.st.index, 0)};
-        if (reader.file == nullptr) {
-            const int rc = readFailureCode(zip_error_code_zip(zip_get_error(archive.za)));
-            if (rc == ZipUnsupported)
-                continue; // cannot be verified, which is not damage
-            return rc;
-        }
-        double read = 0;
-        for (;;) {
-            if (Abort)
-                return aborted();
-            const zip_int64_t n = zip_fread(reader.file, buffer_.data(), buffer_.size());
-            if (n < 0) {
-                const int rc = readFailureCode(zip_error_code_zip(zip_file_get_error(reader.file)));
-                if (rc == ZipUnsupported)
-                    break;
-                return rc;
-            }
-            if (n == 0)
-                break;
-            read += double(n);
-            const double fraction = entry.size > 0 ? std::min(1.0, read / entry.size) : 1.0;
-            reportProgress(doneBytes + fraction * entry.compressed, totalBytes);
-        }
-        doneBytes += entry.compressed;
-    }
+    if (const int rc = testEntries(*archive))
+        return rc;
     reportProgress(1, 1);
+    // Sound: what a following change needs of it is at hand.
+    archive->closeReader();
+    listed_ = std::move(archive);
     return ZipOk;
 }
 
-int ZipComponent::rewrite(OpenedArchive &archive, qint64 expectedSize) {
-    archive.file.onWrite = [this, expectedSize](qint64 written) {
-        const double total = double(std::max<qint64>(expectedSize, 1));
-        reportProgress(std::min(double(written), 0.99 * total), total);
-        return !Abort;
-    };
-    zip_t *za = std::exchange(archive.za, nullptr);
-    if (zip_close(za) == 0) {
-        reportProgress(1, 1);
-        return ZipOk;
+int ZipComponent::testEntries(Loaded &archive) {
+    // Read every entry to its end: libzip checks the CRC only there.
+    std::vector<zip_stat_t> toTest;
+    double totalBytes = 0;
+    for (zip_uint64_t i = 0; i < archive.names.size(); ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(archive.za, i, 0, &st) != 0)
+            return ZipStructureDamaged;
+        if (canDecode(st)) {
+            toTest.push_back(st);
+            totalBytes += (st.valid & ZIP_STAT_COMP_SIZE) ? double(st.comp_size) : 0;
+        }
     }
-    const int zipError = zip_error_code_zip(zip_get_error(za));
-    zip_discard(za); // libzip has rolled the temporary file back already
-    if (archive.file.cancelled())
+    double doneBytes = 0;
+    for (const zip_stat_t &st : toTest) {
+        if (Abort)
+            return aborted();
+        int rc = testSmallEntry(archive.za, st);
+        if (rc < 0)
+            rc = testStreaming(archive.za, st, doneBytes, totalBytes);
+        if (rc != ZipOk)
+            return rc;
+        doneBytes += (st.valid & ZIP_STAT_COMP_SIZE) ? double(st.comp_size) : 0;
+        reportProgress(doneBytes, totalBytes);
+    }
+    return ZipOk;
+}
+
+void ZipComponent::BeginChanges() {
+    gathering_ = listed_ != nullptr;
+}
+
+void ZipComponent::DiscardChanges() {
+    gathering_ = false;
+    listed_.reset();
+}
+
+int ZipComponent::pendingDrops() const {
+    return listed_ && listed_->rewrite ? int(listed_->rewrite->droppedCount()) : 0;
+}
+
+qint64 ZipComponent::pendingSize() const {
+    if (!listed_)
+        return -1;
+    if (!listed_->rewrite || !listed_->rewrite->changes())
+        return listed_->file.size();
+    return listed_->rewrite->outputSize();
+}
+
+int ZipComponent::ApplyChanges() {
+    return run([this] {
+        gathering_ = false;
+        if (!listed_)
+            return int(ZipOk);
+        const std::unique_ptr<Loaded> archive = std::move(listed_);
+        return applyChanges(*archive);
+    });
+}
+
+void ZipComponent::markDeletions(Loaded &archive) {
+    const EntrySelection selection(EntrySpec);
+    // By index: with duplicate names a look-up by name finds only the first copy.
+    for (size_t i = 0; i < archive.names.size(); ++i)
+        if (selection.matches(archive.names[i]) &&
+            !(archive.rewrite && archive.rewrite->isDropped(i)))
+            archive.changes().drop(i);
+    if (!archive.rewrite)
+        return;
+    const std::vector<ZipNewEntry> &added = archive.rewrite->added();
+    for (size_t k = added.size(); k-- > 0;)
+        if (selection.matches(QString::fromUtf8(added[k].name)))
+            archive.rewrite->dropAdded(k);
+}
+
+int ZipComponent::markAddition(Loaded &archive) {
+    const QString source = Fs::absolute(EntrySpec);
+    const int fd =
+        EntrySpec.isEmpty() ? -1 : ::open(Fs::encode(source).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return ZipNothingToDo;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kAddLimit) {
+        ::close(fd);
+        return st.st_size > kAddLimit ? ZipUnsupported : ZipNothingToDo;
+    }
+    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    if (got != data.size())
+        return ZipNothingToDo;
+    // The new entry replaces every entry of the same name, duplicates included.
+    const QString name = source.mid(source.lastIndexOf(u'/') + 1);
+    const QString saved = EntrySpec;
+    EntrySpec = likeLiteral(name);
+    markDeletions(archive);
+    EntrySpec = saved;
+    archive.changes().add(ZipNewEntry::fromData(name.toUtf8(), data,
+                                                QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)));
+    return ZipOk;
+}
+
+int ZipComponent::applyChanges(Loaded &archive) {
+    if (!archive.rewrite || !archive.rewrite->changes())
+        return ZipOk; // nothing to remove or add: the file is not touched
+    if (Abort)
         return aborted();
-    if (archive.file.writeFailed())
-        return ZipCannotWrite;
-    switch (zipError) {
-    case ZIP_ER_CRC:
-    case ZIP_ER_ZLIB:
-    case ZIP_ER_COMPRESSED_DATA:
-        return ZipDataDamaged;
-    case ZIP_ER_INCONS:
-    case ZIP_ER_EOF:
-    case ZIP_ER_NOZIP:
-    case ZIP_ER_INVAL:
-        return ZipStructureDamaged; // a kept entry could not be copied
-    default:
-        return ZipCannotWrite;
+    const ZipArchiveFile::Identity read = archive.file.identity();
+    if (const int rc = archive.file.beginRewrite(&read))
+        return rc;
+    const ZipRewrite &rewrite = *archive.rewrite;
+    const double total = double(std::max<qint64>(rewrite.outputSize(), 1));
+    int error = 0;
+    const ZipRewrite::Outcome outcome = rewrite.write(
+        archive.file.tempFd(),
+        [&](qint64 written) {
+            archive.file.written(written);
+            reportProgress(std::min(double(written), 0.99 * total), total);
+            return !Abort;
+        },
+        &error);
+    if (outcome != ZipRewrite::Outcome::Written || Abort) {
+        archive.file.rollbackRewrite();
+        return outcome == ZipRewrite::Outcome::Failed ? int(ZipCannotWrite) : aborted();
     }
+    const int rc = archive.file.commitRewrite();
+    if (rc == ZipOk)
+        reportProgress(1, 1);
+    return rc;
 }
 
 int ZipComponent::deleteEntries() {
-    OpenedArchive archive;
-    if (const int rc = openArchive(archive, true))
-        return rc;
-    const EntrySelection selection(EntrySpec);
-    const zip_int64_t count = zip_get_num_entries(archive.za, 0);
-    zip_int64_t deleted = 0;
-    // By index: with duplicate names a look-up by name finds only the first copy.
-    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
-        const char *name = zip_get_name(archive.za, i, ZIP_FL_ENC_GUESS);
-        if (name == nullptr || !selection.matches(QString::fromUtf8(name)))
-            continue;
-        if (zip_delete(archive.za, i) != 0)
-            return ZipCannotWrite;
-        ++deleted;
+    if (gathering_ && listed_ && listed_->path == ArchivePath) {
+        markDeletions(*listed_);
+        return ZipOk;
     }
-    if (deleted == 0)
-        return ZipOk; // nothing to remove: the file is not touched
-    return rewrite(archive, archive.file.size());
+    Loaded archive;
+    if (const int rc = load(archive))
+        return rc;
+    archive.closeReader();
+    markDeletions(archive);
+    return applyChanges(archive);
 }
 
 int ZipComponent::addEntries() {
-    const QFileInfo source(EntrySpec);
-    const QByteArray sourcePath = QFile::encodeName(source.absoluteFilePath());
-    const int probe =
-        EntrySpec.isEmpty() ? -1 : ::open(sourcePath.constData(), O_RDONLY | O_CLOEXEC);
-    if (probe < 0)
-        return ZipNothingToDo;
-    ::close(probe);
-    if (!source.isFile())
-        return ZipNothingToDo;
-
-    OpenedArchive archive;
-    if (const int rc = openArchive(archive, true))
+    if (gathering_ && listed_ && listed_->path == ArchivePath)
+        return markAddition(*listed_);
+    Loaded archive;
+    const int probe = Fs::isFile(Fs::absolute(EntrySpec)) ? 0 : ZipNothingToDo;
+    if (probe)
+        return probe;
+    if (const int rc = load(archive))
         return rc;
-    // The new entry replaces every entry of the same name, duplicates included.
-    const QString name = source.fileName();
-    const zip_int64_t count = zip_get_num_entries(archive.za, 0);
-    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
-        const char *existing = zip_get_name(archive.za, i, ZIP_FL_ENC_GUESS);
-        if (existing != nullptr && QString::fromUtf8(existing) == name &&
-            zip_delete(archive.za, i) != 0)
-            return ZipCannotWrite;
-    }
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *data = zip_source_file_create(sourcePath.constData(), 0, -1, &error);
-    zip_error_fini(&error);
-    if (data == nullptr)
-        return ZipNothingToDo;
-    if (zip_file_add(archive.za, name.toUtf8().constData(), data,
-                     ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
-        zip_source_free(data);
-        return ZipCannotWrite;
-    }
-    return rewrite(archive, archive.file.size() + source.size());
+    archive.closeReader();
+    if (const int rc = markAddition(archive))
+        return rc;
+    return applyChanges(archive);
 }
 
 int ZipComponent::extractEntries() {
     if (ExtractFolder.isEmpty() || !QDir().mkpath(ExtractFolder))
         return ZipCannotWrite;
-    OpenedArchive archive;
-    if (const int rc = openArchive(archive, false))
+    Loaded archive;
+    if (const int rc = load(archive))
         return rc;
 
     struct Job {
@@ -529,12 +621,11 @@ int ZipComponent::extractEntries() {
     std::vector<Job> jobs;
     double totalBytes = 0;
     const EntrySelection selection(EntrySpec);
-    const zip_int64_t count = zip_get_num_entries(archive.za, 0);
-    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
+    for (zip_uint64_t i = 0; i < archive.names.size(); ++i) {
         zip_stat_t st;
         if (zip_stat_index(archive.za, i, 0, &st) != 0)
             return ZipStructureDamaged;
-        const QString name = QString::fromUtf8(st.name);
+        const QString &name = archive.names[i];
         if (!selection.matches(name))
             continue;
         // Folders and names that would leave the folder have no path: skipped.
@@ -552,7 +643,7 @@ int ZipComponent::extractEntries() {
 
     double doneBytes = 0;
     for (const Job &job : jobs) {
-        if (const int rc = extractEntry(archive, job.index, job.path, doneBytes, job.size,
+        if (const int rc = extractEntry(archive.za, job.index, job.path, doneBytes, job.size,
                                         std::max(totalBytes, 1.0)))
             return rc;
         doneBytes += job.size;
@@ -561,8 +652,8 @@ int ZipComponent::extractEntries() {
     return ZipOk;
 }
 
-int ZipComponent::extractEntry(OpenedArchive &archive, quint64 index, const QString &path,
-                               double doneBytes, double entryBytes, double totalBytes) {
+int ZipComponent::extractEntry(zip_t *za, quint64 index, const QString &path, double doneBytes,
+                               double entryBytes, double totalBytes) {
     QString folder = ExtractFolder;
     while (folder.size() > 1 && folder.endsWith(u'/'))
         folder.chop(1);
@@ -572,9 +663,9 @@ int ZipComponent::extractEntry(OpenedArchive &archive, quint64 index, const QStr
     OutputFile out;
     if (!out.create(folder, path.mid(prefix.size()).split(u'/')))
         return ZipCannotWrite;
-    const EntryFile reader{zip_fopen_index(archive.za, index, 0)};
+    const EntryFile reader{zip_fopen_index(za, index, 0)};
     if (reader.file == nullptr)
-        return readFailureCode(zip_error_code_zip(zip_get_error(archive.za)));
+        return readFailureCode(zip_error_code_zip(zip_get_error(za)));
     double written = 0;
     for (;;) {
         if (Abort)

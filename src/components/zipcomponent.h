@@ -1,34 +1,18 @@
 #pragma once
 
+#include "components/zipresult.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <vector>
 #include <zip.h>
 
 struct libdeflate_decompressor;
 
 namespace arcsweep {
-
-// Result codes of the zip component. 110, 200 and 410 mean a damaged archive;
-// every other non-zero code is a failure that says nothing about the archive.
-enum ZipResult : int {
-    ZipOk = 0,
-    ZipNotAZip = 110,          // not a zip archive at all
-    ZipStructureDamaged = 200, // truncated, inconsistent directory
-    ZipDataDamaged = 410,      // CRC mismatch or broken compressed data
-    ZipAborted = 501,          // Abort was set while the operation ran; nothing changed
-    ZipUnreadable = 502,       // archive missing, a folder, or not readable
-    ZipCannotWrite = 503,      // the rewrite could not be completed; original unchanged
-    ZipNothingToDo = 504,      // nothing selected to extract, or the file to add is missing
-    ZipUnsupported = 505,      // encrypted entry or a compression method we cannot decode
-    ZipBusy = 506,             // called while one of this instance's own operations runs
-};
-
-inline bool isDamageCode(int code) {
-    return code == ZipNotAZip || code == ZipStructureDamaged || code == ZipDataDamaged;
-}
 
 // What a Listing event reports about one entry.
 struct ZipEntryInfo {
@@ -60,6 +44,19 @@ public:
     int ExtractEntries(int reserved = 0);
     int AddEntries(int reserved = 0);
 
+    // Changes gathered into one rewrite. After a ListEntries that returned 0,
+    // BeginChanges makes DeleteEntries and AddEntries on that archive record what they
+    // would do (with the result they would give) instead of rewriting it each time;
+    // ApplyChanges then rewrites the archive once with all of them, or not at all
+    // (a ZipResult; 0 when there was nothing to change); DiscardChanges forgets them.
+    void BeginChanges();
+    int ApplyChanges();
+    void DiscardChanges();
+    bool gathering() const { return gathering_; }
+    // Entries the gathered changes remove, and the size the archive would have after them.
+    int pendingDrops() const;
+    qint64 pendingSize() const;
+
     bool isBusy() const { return busy_; }
 
     // The program is closing: the operation in progress stops at its next check and
@@ -78,7 +75,7 @@ signals:
     void Status(int completion);
 
 private:
-    struct OpenedArchive;
+    struct Loaded;
     class Operation;
 
     // Runs one operation: refuses while busy or shut down, and reports an operation
@@ -88,14 +85,20 @@ private:
     int deleteEntries();
     int extractEntries();
     int addEntries();
-    int openArchive(OpenedArchive &archive, bool writable);
-    int rewrite(OpenedArchive &archive, qint64 expectedSize);
-    int extractEntry(OpenedArchive &archive, quint64 index, const QString &path, double doneBytes,
-                     double entryBytes, double totalBytes);
-    int aborted();
+    // Opens ArchivePath and reads its directory through libzip and our own walk.
+    int load(Loaded &archive);
+    int testEntries(Loaded &archive);
     // Tests one small entry whole: raw bytes in, one inflate, one CRC. -1 when the
     // entry is not for this path (the streaming read then tests it).
     int testSmallEntry(zip_t *za, const zip_stat_t &st);
+    int testStreaming(zip_t *za, const zip_stat_t &st, double doneBytes, double totalBytes);
+    // Marks what EntrySpec selects in the archive's pending changes.
+    void markDeletions(Loaded &archive);
+    int markAddition(Loaded &archive);
+    int applyChanges(Loaded &archive);
+    int extractEntry(zip_t *za, quint64 index, const QString &path, double doneBytes,
+                     double entryBytes, double totalBytes);
+    int aborted();
     void reportProgress(double done, double total);
 
     bool busy_ = false;
@@ -107,6 +110,9 @@ private:
     // Reused buffers of the whole-entry test, bounded by its size limit.
     std::vector<unsigned char> packed_, unpacked_;
     ::libdeflate_decompressor *inflater_ = nullptr;
+    // The archive that the last successful listing read, while changes may follow.
+    std::unique_ptr<Loaded> listed_;
+    bool gathering_ = false;
 };
 
 } // namespace arcsweep

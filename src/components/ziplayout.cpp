@@ -50,6 +50,7 @@ struct Directory {
     quint64 size = 0;
     quint64 end = 0; // where the directory has to end: the (Zip64) end record
     bool zip64 = false;
+    quint64 locator = ZipLayout::None;
 };
 
 // Reads the directory bounds from the end record at `pos`. False when the record
@@ -71,6 +72,7 @@ bool readDirectory(int fd, quint64 pos, const uchar *eocd, Directory &dir) {
             dir.size = le64(rec + 40);
             dir.offset = le64(rec + 48);
             dir.end = recordPos;
+            dir.locator = pos - 20;
             dir.zip64 = le32(rec + 16) == 0 && le32(rec + 20) == 0;
             if (!dir.zip64)
                 return false; // multi-disk
@@ -92,6 +94,26 @@ struct Span {
     quint64 compressed;
     quint64 end;
 };
+
+// Where the Zip64 extra field stores the local header offset (a position within the
+// extra field block), or -1. Sizes come first when they are saturated.
+qint64 zip64OffsetAt(const std::vector<uchar> &extra, bool uncompressedSaturated,
+                     bool compressedSaturated) {
+    size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        const quint16 id = le16(&extra[at]);
+        const size_t len = le16(&extra[at + 2]);
+        at += 4;
+        if (len > extra.size() - at)
+            return -1;
+        if (id == 0x0001) {
+            const size_t skip = 8 * (size_t(uncompressedSaturated) + size_t(compressedSaturated));
+            return skip + 8 <= len ? qint64(at + skip) : -1;
+        }
+        at += len;
+    }
+    return -1;
+}
 
 // Replaces saturated 32-bit sizes and offset by their Zip64 extra field values.
 bool applyZip64Extra(const std::vector<uchar> &extra, quint64 &uncompressed, quint64 &compressed,
@@ -130,6 +152,13 @@ ZipLayout::Result damaged(const char *problem) {
 
 } // namespace
 
+quint64 ZipLayout::Result::firstLocal() const {
+    quint64 first = dirOffset;
+    for (const Entry &e : map)
+        first = std::min(first, e.local);
+    return first;
+}
+
 ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
     const quint64 size = quint64(std::max<qint64>(fileSize, 0));
     if (size < kEndSize)
@@ -144,9 +173,12 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         return damaged("cannot read the end of the file");
     Directory dir;
     bool found = false;
+    quint64 endPos = 0;
     for (qint64 i = qint64(tailLen - kEndSize); i >= 0 && !found; --i) {
-        if (le32(&tail[size_t(i)]) == kEndSig)
+        if (le32(&tail[size_t(i)]) == kEndSig) {
             found = readDirectory(fd, tailStart + quint64(i), &tail[size_t(i)], dir);
+            endPos = tailStart + quint64(i);
+        }
     }
     tail = {};
     if (!found)
@@ -155,6 +187,7 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         return damaged("bytes between the central directory and the end record");
 
     std::vector<Span> spans;
+    std::vector<ZipLayout::Entry> map;
     std::vector<uchar> extra;
     const quint64 dirEnd = dir.offset + dir.size;
     for (quint64 pos = dir.offset; pos < dirEnd;) {
@@ -166,20 +199,37 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         if (recordLen > dirEnd - pos)
             return damaged("central directory record runs past the directory");
         quint64 compressed = le32(h + 20), uncompressed = le32(h + 24), offset = le32(h + 42);
+        ZipLayout::Entry entry;
+        entry.central = pos;
+        entry.centralLen = quint32(recordLen);
         if (compressed == 0xffffffff || uncompressed == 0xffffffff || offset == 0xffffffff) {
+            const bool offsetSaturated = offset == 0xffffffff;
+            const bool usat = uncompressed == 0xffffffff, csat = compressed == 0xffffffff;
             extra.resize(extraLen);
             if (!readAt(fd, pos + kCentralSize + nameLen, extra.data(), extra.size()) ||
                 !applyZip64Extra(extra, uncompressed, compressed, offset))
                 return damaged("missing Zip64 sizes");
+            if (offsetSaturated) {
+                const qint64 at = zip64OffsetAt(extra, usat, csat);
+                if (at < 0)
+                    return damaged("missing Zip64 offset");
+                entry.offsetAt = quint32(kCentralSize + nameLen + quint64(at));
+                entry.zip64Offset = true;
+            }
         }
+        entry.local = offset;
+        entry.crc = le32(h + 16);
+        entry.compressed = compressed;
         spans.push_back({offset, compressed, 0});
+        map.push_back(entry);
         pos += recordLen;
     }
     // A 16-bit count wraps in archives of 65536 entries or more without Zip64.
     if (dir.zip64 ? spans.size() != dir.count : (spans.size() & 0xffff) != dir.count)
         return damaged("entry count differs from the central directory");
 
-    for (Span &span : spans) {
+    for (size_t i = 0; i < spans.size(); ++i) {
+        Span &span = spans[i];
         uchar h[kLocalSize];
         if (span.start > dir.offset || dir.offset - span.start < kLocalSize ||
             !readAt(fd, span.start, h, sizeof h) || le32(h) != kLocalSig)
@@ -188,6 +238,7 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         if (dataStart > dir.offset || span.compressed > dir.offset - dataStart)
             return damaged("entry data runs into the central directory");
         span.end = dataStart + span.compressed;
+        map[i].dataEnd = span.end;
     }
     std::sort(spans.begin(), spans.end(),
               [](const Span &a, const Span &b) { return a.start < b.start; });
@@ -198,6 +249,15 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
     Result result;
     result.consistent = true;
     result.entries = spans.size();
+    result.map = std::move(map);
+    result.fileSize = size;
+    result.dirOffset = dir.offset;
+    result.dirSize = dir.size;
+    result.endRecord = endPos;
+    if (dir.locator != None && dir.zip64) {
+        result.zip64Record = dir.end;
+        result.zip64Locator = dir.locator;
+    }
     return result;
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
+
+#include <vector>
 
 namespace arcsweep {
 
@@ -9,13 +12,39 @@ namespace arcsweep {
 // some checks that every other reader makes (local header signatures, entries
 // whose data overlap, bytes between the directory and the end record) and
 // refuses a few archives that are intact (a stray padding byte in an extra field,
-// Zip64 signature bytes inside a name). This walk settles both kinds of case.
+// Zip64 signature bytes inside a name). This walk settles both kinds of case, and
+// its map of a consistent archive is what a rewrite copies record by record.
 class ZipLayout {
 public:
+    static constexpr quint64 None = ~quint64(0);
+
+    // One entry: where its records lie.
+    struct Entry {
+        quint64 local = 0;      // its local header
+        quint64 dataEnd = 0;    // the end of its compressed data
+        quint64 central = 0;    // its central directory record
+        quint32 centralLen = 0; // the record's length, name, extra field and comment included
+        // Where in the central record its local header offset is stored: the 32-bit
+        // field (42), or 8 bytes inside the Zip64 extra field when that field holds it.
+        quint32 offsetAt = 42;
+        bool zip64Offset = false;
+        quint32 crc = 0; // as the central record states them
+        quint64 compressed = 0;
+    };
+
     struct Result {
         bool consistent = false;
         quint64 entries = 0;      // central directory records walked
         const char *problem = ""; // why the archive is not consistent
+
+        // The map of a consistent archive. Entries are in central directory order.
+        std::vector<Entry> map;
+        quint64 fileSize = 0;
+        quint64 dirOffset = 0, dirSize = 0;
+        quint64 zip64Record = None;  // the Zip64 end record, when there is one
+        quint64 zip64Locator = None; // and its locator
+        quint64 endRecord = 0;       // the end record; the comment and any trailing bytes follow
+        quint64 firstLocal() const;  // where the entries begin: what lies before is leading data
     };
 
     // Reads at most the end of the file, the directory and 30 bytes per entry;

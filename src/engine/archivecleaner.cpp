@@ -3,7 +3,9 @@
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
 #include "common/desktopservices.h"
+#include "common/fs.h"
 #include "components/diskinfo.h"
+#include "components/ziparchivefile.h"
 #include "components/zipcomponent.h"
 #include "engine/purgematcher.h"
 #include "engine/runfiles.h"
@@ -12,30 +14,29 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace arcsweep {
 
 namespace {
-
 const QString DizName = QStringLiteral("file_id.diz");
-
-// Adds the owner's write bit: the archive is made writable and stays so.
-void makeWritable(const QFileInfo &info) {
-    const QFile::Permissions permissions = info.permissions();
-    if (info.exists() && !(permissions & QFile::WriteOwner))
-        QFile::setPermissions(info.filePath(), permissions | QFile::WriteOwner);
-}
-
 } // namespace
 
-void ArchiveCleaner::applyDamageRule(const QString &path, bool logIt) {
+bool ArchiveCleaner::insideTree(const QString &path) const {
+    if (!Fs::isSymLink(path) || tree_.isEmpty())
+        return true;
+    const QString target = Fs::realPath(path);
+    return !target.isEmpty() && (tree_ == u"/" || target.startsWith(tree_ + u'/'));
+}
+
+void ArchiveCleaner::applyDamageRule(const QString &path, bool logIt, bool mayRename) {
     DamagedArchiveRule rule;
     if (logIt)
         rule.report = [this](const QString &lowerPath) {
             files_.logError(QStringLiteral("Bad zip ") + lowerPath);
         };
-    rule.mayRename = [this](const QString &realPath) {
+    rule.mayRename = [this, mayRename](const QString &realPath) {
+        if (!mayRename || host_.state().Closing)
+            return false;
         DiskInfo &disk = host_.diskInfo();
         disk.setDriveLetter(realPath);
         return disk.DriveCheck() > 2;
@@ -58,6 +59,8 @@ void ArchiveCleaner::CleanFolderArchives() {
     if (folder.endsWith(u'/'))
         folder.chop(1);
     state.CurrentFolder = folder;
+    // What a rewrite of ours left when it was killed goes first.
+    ZipArchiveFile::removeStaleTemporaries(folder.isEmpty() ? QStringLiteral("/") : folder);
     // The archive count is taken once: renamed archives stay in the list.
     const int count = host_.fileCount();
     for (int i = 0; i < count; ++i)
@@ -69,30 +72,42 @@ void ArchiveCleaner::CleanFolderArchives() {
 ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) {
     AppState &state = host_.state();
     RunTotals &totals = state.Totals;
+    ZipComponent &zip = host_.zip();
     const QString name = host_.fileName(i);
     if (name.isEmpty())
         return Next::Archive;
     const QString path = folder + u'/' + name;
     const QString lowerName = name.toLower();
+    // Nothing is changed through a link that leads out of the tree being cleaned.
+    const bool mayChange = insideTree(path);
 
-    // Counted and made writable before anything else.
-    const QFileInfo info(path);
-    const qint64 sizeBefore = info.size();
+    // Counted and made writable (never through a link) before anything else.
+    const qint64 sizeBefore = std::max<qint64>(Fs::size(path), 0);
     totals.Zips += 1;
     totals.BytesTested += double(sizeBefore);
-    makeWritable(info);
+    Fs::makeOwnerWritable(path);
     host_.selectFile(i, true);
     host_.setStatusCaption(lowerName);
     host_.setWindowCaption(QStringLiteral("Cleaning ") + lowerName);
+    if (!mayChange)
+        files_.logError(QStringLiteral("Linked zip ") + path.toLower());
     // Only an archive whose every entry tested sound is ever rewritten: its kept
     // entries are copied as they are, and a damaged or unreadable one must stay as found.
-    const int listed = listArchive(path);
-    const bool mayRewrite = listed == ZipOk;
+    const int listed = listArchive(path, mayChange);
+    const bool mayRewrite = listed == ZipOk && mayChange;
 
-    // The entry walk: each entry present after the listing is visited once.
+    // The entry walk: each entry present after the listing is visited once. Its
+    // deletions are gathered and written together once the walk is through.
     int nfoCount = 0;
-    bool purged = false;
+    int purgedHere = 0;
     bool damaged = false;
+    const auto stop = [&] {
+        // Stopped: nothing gathered is written, and what was not written is not counted.
+        zip.DiscardChanges();
+        totals.PurgedFiles -= purgedHere;
+        showPurged();
+        return Next::Stop;
+    };
     for (int k = 0; k < host_.entryCount(); ++k) {
         const QString entry = host_.entry(k);
         host_.selectEntry(k, true);
@@ -106,7 +121,7 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         if (match == Match::Purged) {
             // The entry that moves into position k is visited next.
             --nfoCount;
-            purged = true;
+            ++purgedHere;
             if (k >= host_.entryCount())
                 break;
             --k;
@@ -115,22 +130,25 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         }
         // A purged entry is no exception: a stop given meanwhile ends the walk here.
         if (!state.Running)
-            return Next::Stop;
+            return stop();
         yielder_.maybe();
     }
 
     // What the purges removed.
     if (!damaged) {
         if (!state.Running)
-            return Next::Stop;
+            return stop();
         host_.selectFile(i, false);
-        if (purged) {
-            const qint64 removed = sizeBefore - QFileInfo(path).size();
+        if (zip.gathering() && !applyChanges(path, purgedHere))
+            purgedHere = 0;
+        if (purgedHere > 0) {
+            const qint64 removed = sizeBefore - std::max<qint64>(Fs::size(path), 0);
             totals.PurgedBytes += double(removed);
             if (removed != 0)
                 totals.CleanedZips += 1;
         }
     }
+    zip.DiscardChanges();
 
     // The archive is done: counted, and queued when it keeps more than one .nfo.
     yielder_.maybe();
@@ -138,14 +156,34 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         return Next::Stop;
     totals.Processed += 1;
     host_.setProcessedText(u' ' + QString::number(totals.Processed) + QStringLiteral(" processed"));
-    if (nfoCount > 1) {
+    if (nfoCount > 1 && mayChange) {
         totals.ExtraNfos += nfoCount - 1;
         files_.addToVerifyList(path);
     }
     return Next::Archive;
 }
 
-int ArchiveCleaner::listArchive(const QString &path) {
+bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
+    ZipComponent &zip = host_.zip();
+    const int result = zip.ApplyChanges();
+    if (result == ZipOk)
+        return true;
+    // Nothing was written: the archive is as it was, and its purges did not happen.
+    host_.state().Totals.PurgedFiles -= purgedHere;
+    showPurged();
+    if (result == ZipChanged)
+        files_.logError(QStringLiteral("Changed zip ") + path.toLower());
+    else if (result != ZipAborted)
+        files_.logError(QStringLiteral("Cannot write zip ") + path.toLower());
+    return false;
+}
+
+void ArchiveCleaner::showPurged() {
+    host_.setPurgedText(u' ' + QString::number(host_.state().Totals.PurgedFiles, 'f', 0) +
+                        QStringLiteral(" purged"));
+}
+
+int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     AppState &state = host_.state();
     ZipComponent &zip = host_.zip();
     host_.clearEntries();
@@ -158,18 +196,20 @@ int ArchiveCleaner::listArchive(const QString &path) {
     if (result != ZipOk)
         host_.addEntry(QStringLiteral("Bad zip found"));
     if (isDamageCode(result)) {
-        applyDamageRule(path, true);
+        applyDamageRule(path, true, mayChange);
         return result;
     }
+    if (result != ZipOk || !mayChange)
+        return result;
+    // From here on the archive's changes are gathered for one rewrite.
+    zip.BeginChanges();
     // Two "file_id.diz" entries: keep one.
-    if (result == ZipOk) {
-        int dizCount = 0;
-        for (int k = 0, n = host_.entryCount(); k < n && dizCount < 2; ++k)
-            if (host_.entry(k) == DizName)
-                ++dizCount;
-        if (dizCount == 2)
-            repairDoubleDiz(path);
-    }
+    int dizCount = 0;
+    for (int k = 0, n = host_.entryCount(); k < n && dizCount < 2; ++k)
+        if (host_.entry(k) == DizName)
+            ++dizCount;
+    if (dizCount == 2)
+        repairDoubleDiz(path);
     return result;
 }
 
@@ -184,10 +224,9 @@ void ArchiveCleaner::repairDoubleDiz(const QString &path) {
     const QString temp = state.tempFolder();
     QDir().mkpath(temp);
     const QString copy = temp + u'/' + DizName;
-    const QFileInfo older(copy);
-    if (older.exists() || older.isSymLink()) {
-        makeWritable(older);
-        QFile::remove(copy);
+    if (Fs::exists(copy)) {
+        Fs::makeOwnerWritable(copy);
+        Fs::remove(copy);
     }
     zip.Flag10 = false;
     zip.EntrySpec = DizName;
@@ -195,32 +234,20 @@ void ArchiveCleaner::repairDoubleDiz(const QString &path) {
     zip.ArchivePath = path;
     // The copies are deleted only once one of them is safely out: a failed extraction
     // leaves the archive as it was (the ErrorLog line above still reports it).
-    if (zip.ExtractEntries(0) != ZipOk || !QFileInfo(copy).isFile())
+    if (zip.ExtractEntries(0) != ZipOk || !Fs::isFile(copy))
         return;
+    // Both copies out and the extracted one in, gathered for the archive's one
+    // rewrite: written together or not at all.
     zip.EntrySpec = DizName;
     zip.ArchivePath = path;
-    if (zip.DeleteEntries() != ZipOk)
-        return; // the rewrite did not happen: both copies are still in the archive
-
-    // Putting the copy back must not be lost to an abort given during this very call:
-    // the archive now lacks the file, so an aborted or busy add is repeated.
-    int added = ZipAborted;
-    for (int attempt = 0; attempt < 5 && (added == ZipAborted || added == ZipBusy); ++attempt) {
-        zip.Abort = false;
-        zip.EntrySpec = copy;
-        zip.ArchivePath = path;
-        added = zip.AddEntries(0);
+    zip.DeleteEntries();
+    zip.EntrySpec = copy;
+    zip.ArchivePath = path;
+    if (zip.AddEntries(0) != ZipOk) {
+        // The copy cannot be read back: change nothing rather than lose the file.
+        zip.DiscardChanges();
+        files_.logError(QStringLiteral("Double zip not repaired ") + state.ActiveArchive);
     }
-    if (added == ZipOk)
-        return;
-    // Last resort: keep the file beside the archive, where the user finds it (the
-    // TempFolder is emptied when the program closes).
-    const QString kept = path + u'.' + DizName;
-    if (!QFile::copy(copy, kept))
-        return files_.logError(QStringLiteral("Double zip not repaired, file_id.diz left in ") +
-                               copy.toLower());
-    files_.logError(QStringLiteral("Double zip not repaired, file_id.diz saved as ") +
-                    kept.toLower());
 }
 
 ArchiveCleaner::Match ArchiveCleaner::matchEntry(int i, int k, const QString &entry,
@@ -240,7 +267,7 @@ ArchiveCleaner::Match ArchiveCleaner::matchEntry(int i, int k, const QString &en
     }
     if (isDamageCode(result)) {
         state.ActiveArchive = path.toLower();
-        applyDamageRule(path, false); // no ErrorLog line for damage met by a purge
+        applyDamageRule(path, false, true); // no ErrorLog line for damage met by a purge
         host_.selectFile(i, false);
         return Match::Damaged;
     }
@@ -251,8 +278,7 @@ ArchiveCleaner::Match ArchiveCleaner::matchEntry(int i, int k, const QString &en
         return Match::NotPurged;
     host_.removeEntry(k);
     state.Totals.PurgedFiles += 1;
-    host_.setPurgedText(u' ' + QString::number(state.Totals.PurgedFiles, 'f', 0) +
-                        QStringLiteral(" purged"));
+    showPurged();
     return Match::Purged;
 }
 

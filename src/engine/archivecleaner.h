@@ -12,11 +12,16 @@ class Yielder;
 // Cleans every archive that the main window's file list shows for the folder the
 // walk has pointed it at: lists and tests each archive, deals with damaged archives
 // and double "file_id.diz" entries, purges the entries matching the purge list,
-// and keeps the run's counters.
+// and keeps the run's counters. The changes the entry walk decides for one archive
+// are gathered and written in one rewrite at its end.
 class ArchiveCleaner {
 public:
     ArchiveCleaner(RunHost &host, RunFiles &files, const PurgeMatcher &matcher, Yielder &yielder)
         : host_(host), files_(files), matcher_(matcher), yielder_(yielder) {}
+
+    // The folder tree of this run, links resolved: an archive reached through a link
+    // to a file outside it is tested and reported, and nothing is changed through it.
+    void setTree(const QString &realRoot) { tree_ = realRoot; }
 
     void CleanFolderArchives();
 
@@ -25,16 +30,22 @@ private:
     enum class Match { None, Purged, NotPurged, Damaged };
 
     Next cleanArchive(int index, const QString &folder);
-    int listArchive(const QString &path);
+    int listArchive(const QString &path, bool mayChange);
     void repairDoubleDiz(const QString &path);
     // Counts a damaged archive and, on a writable volume, gives it its ".bad" name.
-    void applyDamageRule(const QString &path, bool logIt);
+    void applyDamageRule(const QString &path, bool logIt, bool mayRename);
     Match matchEntry(int i, int k, const QString &entry, const QString &path, bool mayRewrite);
+    // Writes the archive's gathered changes; false when they could not be written
+    // (logged, and the purges are not counted).
+    bool applyChanges(const QString &path, int purgedHere);
+    void showPurged();
+    bool insideTree(const QString &path) const;
 
     RunHost &host_;
     RunFiles &files_;
     const PurgeMatcher &matcher_;
     Yielder &yielder_;
+    QString tree_;
 };
 
 } // namespace arcsweep

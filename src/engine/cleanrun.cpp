@@ -2,13 +2,11 @@
 
 #include "common/appstate.h"
 #include "common/desktopservices.h"
+#include "common/fs.h"
 #include "common/textfile.h"
 #include "components/diskinfo.h"
 #include "components/zipcomponent.h"
 #include "engine/runhost.h"
-
-#include <QDir>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -27,11 +25,6 @@ public:
 private:
     bool &flag_;
 };
-
-bool canEnter(const QString &folder) {
-    const QFileInfo info(folder);
-    return info.isDir() && info.isExecutable() && QDir(folder).isReadable();
-}
 
 } // namespace
 
@@ -82,9 +75,8 @@ void CleanRun::startRun() {
 
     // An unattended run checks the folder it is about to clean: it must exist and
     // be enterable (there is no fallback to another folder), on a writable volume.
-    const QString commandFolder =
-        state.unattended() ? QFileInfo(state.CommandLine).absoluteFilePath() : QString();
-    if (state.unattended() && !canEnter(commandFolder)) {
+    const QString commandFolder = state.unattended() ? Fs::absolute(state.CommandLine) : QString();
+    if (state.unattended() && !Fs::canEnter(commandFolder)) {
         refuse(QStringLiteral("the folder does not exist or cannot be entered"));
         return;
     }
@@ -106,6 +98,7 @@ void CleanRun::startRun() {
     QString startFolder = host_.dirPath();
     if (!startFolder.endsWith(u'/'))
         startFolder += u'/';
+    cleaner_.setTree(Fs::realPath(startFolder));
     yielder_.reset();
     yielder_.clearCounts();
     loadPurgeList();

@@ -1,14 +1,13 @@
 #include "engine/folderwalk.h"
 
 #include "common/appstate.h"
+#include "common/fs.h"
 #include "engine/archivecleaner.h"
 #include "engine/runfiles.h"
 #include "engine/runhost.h"
 #include "engine/yielder.h"
 
 #include <QCollator>
-#include <QDir>
-#include <QFile>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -23,8 +22,7 @@ namespace {
 // The subfolders to enter, in a stable order (case ignored, as the folder list shows
 // them): no dot folders and no symbolic links.
 QStringList subfolders(const QString &folder) {
-    QStringList names = QDir(folder).entryList(
-        QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden, QDir::NoSort);
+    QStringList names = Fs::folders(folder, false);
     names.erase(std::remove_if(names.begin(), names.end(),
                                [](const QString &name) { return name.startsWith(u'.'); }),
                 names.end());
@@ -56,7 +54,7 @@ void FolderWalk::WalkFolder(const QString &start) {
             continue;
 
         struct stat st {};
-        if (::stat(QFile::encodeName(folder).constData(), &st) == 0) {
+        if (::stat(Fs::encode(folder).constData(), &st) == 0) {
             const QPair<quint64, quint64> id(st.st_dev, st.st_ino);
             if (visited.contains(id))
                 continue; // reached again through a mount of the same folder

@@ -1,6 +1,7 @@
 #include "engine/runfiles.h"
 
 #include "common/appstate.h"
+#include "common/fs.h"
 #include "common/numbertext.h"
 #include "common/textfile.h"
 
@@ -89,7 +90,7 @@ bool RunFiles::appendStatsRecord(const QString &statsLog, const QStringList &rec
 }
 
 void RunFiles::toStderr(const QString &text) {
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    const QByteArray bytes = Fs::encode(text) + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }

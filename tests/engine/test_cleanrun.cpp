@@ -227,7 +227,7 @@ TEST(ArchiveCleaning, DoubleDizRepairChangesNothingWhenTheCopyCannotBeTakenOut) 
     EXPECT_EQ(run.totals().DoubleDiz, 1);
 }
 
-TEST(FolderWalk, SkipsDotFoldersAndFolderLinksAndRewritesLinkedArchivesInPlace) {
+TEST(FolderWalk, SkipsDotFoldersAndFolderLinksAndChangesNothingOutsideTheTree) {
     RunFixture run;
     run.purgeList({"junk.txt"});
     const QString top = run.zip("Top.ZIP", {"Junk.TXT", "Keep.TXT"});
@@ -237,12 +237,25 @@ TEST(FolderWalk, SkipsDotFoldersAndFolderLinksAndRewritesLinkedArchivesInPlace) 
     QDir().mkpath(outside);
     const QString outsideZip = outside + "/Outside.ZIP";
     ASSERT_TRUE(writeZip(outsideZip, {{"Junk.TXT", "x"}, {"Keep.TXT", "y"}}));
+    // A read-only archive out of the tree, reached through a link in it.
     const QString target = outside + "/Target.ZIP";
     ASSERT_TRUE(writeZip(target, {{"Junk.TXT", "x"}, {"Keep.TXT", "y"}}));
+    ASSERT_TRUE(QFile::setPermissions(target, QFile::ReadOwner | QFile::ReadGroup));
+    const QByteArray targetBefore = fileBytes(target);
+    // A damaged one out of the tree, linked too: reported, never renamed.
+    const QString damagedOut = outside + "/Damaged.ZIP";
+    ASSERT_TRUE(writeZip(damagedOut, {{"Keep.TXT", QByteArray(2000, 'k'), true}}));
+    ASSERT_TRUE(corruptByte(damagedOut, 100));
+    // And a link to an archive in the tree: that one is cleaned in place of its target.
+    const QString inner = run.zip("Sub/Inner Target.ZIP", {"Junk.TXT", "Keep.TXT"});
     ASSERT_TRUE(QFile::link(run.tree, run.tree + "/Sub/Loop Back"));
     ASSERT_TRUE(QFile::link(outside, run.tree + "/Sub/Out Link"));
     const QString link = run.tree + "/Sub/Link.ZIP";
     ASSERT_TRUE(QFile::link(target, link));
+    const QString badLink = run.tree + "/Sub/Bad Link.ZIP";
+    ASSERT_TRUE(QFile::link(damagedOut, badLink));
+    const QString innerLink = run.tree + "/Another Link.ZIP";
+    ASSERT_TRUE(QFile::link(inner, innerLink));
 
     run.clean();
 
@@ -250,11 +263,22 @@ TEST(FolderWalk, SkipsDotFoldersAndFolderLinksAndRewritesLinkedArchivesInPlace) 
     EXPECT_EQ(RunFixture::names(hidden), QStringList{"Junk.TXT"});
     EXPECT_EQ(RunFixture::names(hidden2), QStringList{"Junk.TXT"});
     EXPECT_EQ(RunFixture::names(outsideZip), (QStringList{"Junk.TXT", "Keep.TXT"}));
-    // The linked archive was cleaned through its link, which is still a link.
+    // Out of the tree: tested and reported; not rewritten, renamed or made writable.
+    EXPECT_EQ(fileBytes(target), targetBefore);
+    EXPECT_FALSE(QFileInfo(target).permissions() & QFile::WriteOwner);
     EXPECT_TRUE(QFileInfo(link).isSymLink());
-    EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
-    EXPECT_EQ(RunFixture::names(target), QStringList{"Keep.TXT"});
-    EXPECT_EQ(run.totals().Zips, 2); // each real archive once, the loop never entered
+    EXPECT_TRUE(QFileInfo::exists(damagedOut));
+    EXPECT_TRUE(QFileInfo(badLink).isSymLink());
+    const QStringList log = run.errorLog();
+    EXPECT_TRUE(log.contains("Linked zip " + link.toLower()));
+    EXPECT_TRUE(log.contains("Linked zip " + badLink.toLower()));
+    EXPECT_TRUE(log.contains("Bad zip " + badLink.toLower()));
+    // In the tree: cleaned through its link, which is still a link to it.
+    EXPECT_TRUE(QFileInfo(innerLink).isSymLink());
+    EXPECT_EQ(QFileInfo(innerLink).symLinkTarget(), inner);
+    EXPECT_EQ(RunFixture::names(inner), QStringList{"Keep.TXT"});
+    // Top, the three links and the inner target; the folder links never entered.
+    EXPECT_EQ(run.totals().Zips, 5);
 }
 
 TEST(FolderWalk, ADeepTreeIsWalkedToItsBottom) {

@@ -1,0 +1,392 @@
+#include "components/ziprewrite.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <libdeflate.h>
+#include <memory>
+#include <unistd.h>
+
+namespace arcsweep {
+
+namespace {
+
+constexpr quint32 kLocalSig = 0x04034b50;
+constexpr quint32 kCentralSig = 0x02014b50;
+constexpr quint32 kEndSig = 0x06054b50;
+constexpr quint32 kZip64EndSig = 0x06064b50;
+constexpr quint32 kZip64LocatorSig = 0x07064b50;
+constexpr quint64 kCopyChunk = 8ull << 20;
+
+void put16(QByteArray &out, quint16 v) {
+    out.append(char(v & 0xff));
+    out.append(char(v >> 8));
+}
+void put32(QByteArray &out, quint32 v) {
+    put16(out, quint16(v));
+    put16(out, quint16(v >> 16));
+}
+void put64(QByteArray &out, quint64 v) {
+    put32(out, quint32(v));
+    put32(out, quint32(v >> 32));
+}
+void set16(QByteArray &out, qsizetype at, quint16 v) {
+    out[at] = char(v & 0xff);
+    out[at + 1] = char(v >> 8);
+}
+void set32(QByteArray &out, qsizetype at, quint32 v) {
+    set16(out, at, quint16(v));
+    set16(out, at + 2, quint16(v >> 16));
+}
+void set64(QByteArray &out, qsizetype at, quint64 v) {
+    set32(out, at, quint32(v));
+    set32(out, at + 4, quint32(v >> 32));
+}
+quint16 get16(const QByteArray &in, qsizetype at) {
+    return quint16(uchar(in[at]) | uchar(in[at + 1]) << 8);
+}
+quint32 get32(const QByteArray &in, qsizetype at) {
+    return quint32(get16(in, at)) | quint32(get16(in, at + 2)) << 16;
+}
+
+bool isAscii(const QByteArray &name) {
+    return std::all_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) < 0x80; });
+}
+
+bool readAt(int fd, quint64 offset, char *buf, size_t n, int *error) {
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, buf, n, off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            *error = got < 0 ? errno : EIO;
+            return false;
+        }
+        buf += got;
+        offset += quint64(got);
+        n -= size_t(got);
+    }
+    return true;
+}
+
+QByteArray localHeader(const ZipNewEntry &e) {
+    QByteArray h;
+    put32(h, kLocalSig);
+    put16(h, 20);
+    put16(h, isAscii(e.name) ? 0 : 0x0800);
+    put16(h, e.method);
+    put16(h, e.dosTime);
+    put16(h, e.dosDate);
+    put32(h, e.crc);
+    put32(h, quint32(e.packed.size()));
+    put32(h, quint32(e.size));
+    put16(h, quint16(e.name.size()));
+    put16(h, 0);
+    h.append(e.name);
+    return h;
+}
+
+QByteArray centralRecord(const ZipNewEntry &e, quint64 offset) {
+    const bool zip64 = offset >= 0xffffffff;
+    QByteArray h;
+    put32(h, kCentralSig);
+    put16(h, quint16(3 << 8 | (zip64 ? 45 : 20))); // made on Unix
+    put16(h, zip64 ? 45 : 20);
+    put16(h, isAscii(e.name) ? 0 : 0x0800);
+    put16(h, e.method);
+    put16(h, e.dosTime);
+    put16(h, e.dosDate);
+    put32(h, e.crc);
+    put32(h, quint32(e.packed.size()));
+    put32(h, quint32(e.size));
+    put16(h, quint16(e.name.size()));
+    put16(h, zip64 ? 12 : 0);
+    put16(h, 0); // comment
+    put16(h, 0); // disk
+    put16(h, 0); // internal attributes
+    put32(h, e.unixMode << 16);
+    put32(h, zip64 ? 0xffffffff : quint32(offset));
+    h.append(e.name);
+    if (zip64) {
+        put16(h, 0x0001);
+        put16(h, 8);
+        put64(h, offset);
+    }
+    return h;
+}
+
+} // namespace
+
+ZipNewEntry ZipNewEntry::fromData(const QByteArray &name, const QByteArray &data,
+                                  const QDateTime &modified) {
+    ZipNewEntry e;
+    e.name = name;
+    e.size = quint64(data.size());
+    e.crc = quint32(libdeflate_crc32(0, data.constData(), size_t(data.size())));
+    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor *)> packer(
+        libdeflate_alloc_compressor(6), libdeflate_free_compressor);
+    QByteArray packed;
+    if (packer && !data.isEmpty()) {
+        packed.resize(
+            qsizetype(libdeflate_deflate_compress_bound(packer.get(), size_t(data.size()))));
+        const size_t n =
+            libdeflate_deflate_compress(packer.get(), data.constData(), size_t(data.size()),
+                                        packed.data(), size_t(packed.size()));
+        packed.resize(qsizetype(n));
+    }
+    if (!packed.isEmpty() && packed.size() < data.size()) {
+        e.packed = packed;
+        e.method = 8;
+    } else {
+        e.packed = data;
+        e.method = 0;
+    }
+    const QDateTime local =
+        modified.isValid() ? modified.toLocalTime() : QDateTime::currentDateTime();
+    const QDate d = local.date();
+    const QTime t = local.time();
+    e.dosDate = quint16(std::clamp(d.year() - 1980, 0, 127) << 9 | d.month() << 5 | d.day());
+    e.dosTime = quint16(t.hour() << 11 | t.minute() << 5 | t.second() / 2);
+    return e;
+}
+
+struct ZipRewrite::Plan {
+    quint64 leading = 0;                            // bytes in front of the first entry
+    std::vector<std::pair<quint64, quint64>> spans; // kept local records: source start, length
+    std::vector<quint64> newOffset;   // per entry, its local header in the new archive
+    std::vector<quint64> addedOffset; // per added entry
+    quint64 dirStart = 0, dirSize = 0, count = 0;
+    bool zip64 = false;
+    quint64 zip64RecordLen = 0;
+    quint64 size = 0; // of the whole new archive
+};
+
+ZipRewrite::ZipRewrite(int sourceFd, const ZipLayout::Result &layout)
+    : fd_(sourceFd), layout_(layout), dropped_(layout.map.size(), false) {
+    physical_.resize(layout.map.size());
+    for (size_t i = 0; i < physical_.size(); ++i)
+        physical_[i] = i;
+    std::sort(physical_.begin(), physical_.end(),
+              [&](size_t a, size_t b) { return layout.map[a].local < layout.map[b].local; });
+}
+
+void ZipRewrite::drop(size_t index) {
+    dropped_.at(index) = true;
+}
+
+size_t ZipRewrite::droppedCount() const {
+    return size_t(std::count(dropped_.cbegin(), dropped_.cend(), true));
+}
+
+void ZipRewrite::add(ZipNewEntry entry) {
+    added_.push_back(std::move(entry));
+}
+
+void ZipRewrite::dropAdded(size_t index) {
+    added_.erase(added_.begin() + qsizetype(index));
+}
+
+bool ZipRewrite::changes() const {
+    return !added_.empty() || droppedCount() > 0;
+}
+
+ZipRewrite::Plan ZipRewrite::plan() const {
+    Plan p;
+    const std::vector<ZipLayout::Entry> &map = layout_.map;
+    p.leading = layout_.firstLocal();
+    p.newOffset.assign(map.size(), 0);
+    quint64 pos = p.leading;
+    for (size_t k = 0; k < physical_.size(); ++k) {
+        const size_t i = physical_[k];
+        const quint64 end =
+            k + 1 < physical_.size() ? map[physical_[k + 1]].local : layout_.dirOffset;
+        if (dropped_[i])
+            continue;
+        p.newOffset[i] = pos;
+        p.spans.emplace_back(map[i].local, end - map[i].local);
+        pos += end - map[i].local;
+    }
+    for (const ZipNewEntry &e : added_) {
+        p.addedOffset.push_back(pos);
+        pos += quint64(30 + e.name.size() + e.packed.size());
+    }
+    p.dirStart = pos;
+    for (size_t i = 0; i < map.size(); ++i)
+        if (!dropped_[i]) {
+            pos += map[i].centralLen;
+            ++p.count;
+        }
+    for (size_t k = 0; k < added_.size(); ++k)
+        pos += quint64(46 + added_[k].name.size() + (p.addedOffset[k] >= 0xffffffff ? 12 : 0));
+    p.count += added_.size();
+    p.dirSize = pos - p.dirStart;
+    p.zip64 = layout_.zip64Record != ZipLayout::None || p.count >= 0xffff ||
+              p.dirSize >= 0xffffffff || p.dirStart >= 0xffffffff;
+    if (p.zip64) {
+        p.zip64RecordLen = layout_.zip64Record != ZipLayout::None
+                               ? layout_.zip64Locator - layout_.zip64Record
+                               : 56;
+        pos += p.zip64RecordLen + 20;
+    }
+    p.size = pos + (layout_.fileSize - layout_.endRecord);
+    return p;
+}
+
+qint64 ZipRewrite::outputSize() const {
+    return qint64(plan().size);
+}
+
+ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64)> &progress,
+                                      int *error) const {
+    const Plan p = plan();
+    loff_t out = 0;
+    // Writes whole buffers at the current position.
+    const auto put = [&](const QByteArray &bytes) {
+        const char *data = bytes.constData();
+        size_t left = size_t(bytes.size());
+        while (left > 0) {
+            const ssize_t n = ::pwrite(outFd, data, left, out);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                *error = n < 0 ? errno : ENOSPC;
+                return false;
+            }
+            data += n;
+            left -= size_t(n);
+            out += n;
+        }
+        return true;
+    };
+    bool cancelled = false;
+    // Copies source bytes as they are, block by block, by the kernel where it can.
+    const auto copy = [&](quint64 from, quint64 len) {
+        loff_t in = loff_t(from);
+        QByteArray buffer;
+        while (len > 0) {
+            const size_t chunk = size_t(std::min(len, kCopyChunk));
+            ssize_t n = ::copy_file_range(fd_, &in, outFd, &out, chunk, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                          errno == EOPNOTSUPP || errno == EBADF)) {
+                buffer.resize(qsizetype(chunk));
+                if (!readAt(fd_, quint64(in), buffer.data(), chunk, error) || !put(buffer))
+                    return false;
+                in += loff_t(chunk);
+                n = ssize_t(chunk);
+            } else if (n < 0) {
+                *error = errno;
+                return false;
+            } else if (n == 0) {
+                *error = EIO; // the source ended early: it changed under us
+                return false;
+            }
+            len -= quint64(n);
+            if (progress && !progress(qint64(out))) {
+                cancelled = true;
+                return false;
+            }
+        }
+        return true;
+    };
+    const auto outcome = [&] { return cancelled ? Outcome::Cancelled : Outcome::Failed; };
+
+    if (!copy(0, p.leading))
+        return outcome();
+    for (const auto &[from, len] : p.spans)
+        if (!copy(from, len))
+            return outcome();
+    for (size_t k = 0; k < added_.size(); ++k)
+        if (!put(localHeader(added_[k]) + added_[k].packed))
+            return outcome();
+
+    // The central directory: kept records with their new offsets, then the added ones.
+    QByteArray block;
+    const auto flushBlock = [&](bool force) {
+        if (block.size() < (1 << 20) && !force)
+            return true;
+        const bool ok = put(block);
+        block.clear();
+        return ok;
+    };
+    const std::vector<ZipLayout::Entry> &map = layout_.map;
+    for (size_t i = 0; i < map.size(); ++i) {
+        if (dropped_[i])
+            continue;
+        QByteArray record(qsizetype(map[i].centralLen), Qt::Uninitialized);
+        if (!readAt(fd_, map[i].central, record.data(), size_t(record.size()), error))
+            return Outcome::Failed;
+        if (map[i].zip64Offset) {
+            set64(record, map[i].offsetAt, p.newOffset[i]);
+        } else if (p.newOffset[i] < 0xffffffff) {
+            set32(record, 42, quint32(p.newOffset[i]));
+        } else {
+            *error = EFBIG; // cannot happen: an entry never moves further out
+            return Outcome::Failed;
+        }
+        block.append(record);
+        if (!flushBlock(false))
+            return outcome();
+    }
+    for (size_t k = 0; k < added_.size(); ++k)
+        block.append(centralRecord(added_[k], p.addedOffset[k]));
+    if (!flushBlock(true))
+        return outcome();
+
+    // The end records.
+    QByteArray tail(qsizetype(layout_.fileSize - layout_.endRecord), Qt::Uninitialized);
+    if (!readAt(fd_, layout_.endRecord, tail.data(), size_t(tail.size()), error))
+        return Outcome::Failed;
+    if (p.zip64) {
+        const quint64 recordPos = quint64(out);
+        QByteArray record;
+        if (layout_.zip64Record != ZipLayout::None) {
+            record.resize(qsizetype(p.zip64RecordLen));
+            if (!readAt(fd_, layout_.zip64Record, record.data(), size_t(record.size()), error))
+                return Outcome::Failed;
+        } else {
+            put32(record, kZip64EndSig);
+            put64(record, 44);
+            put16(record, 3 << 8 | 45);
+            put16(record, 45);
+            record.append(QByteArray(4 + 4 + 8 + 8 + 8 + 8, '\0'));
+        }
+        set64(record, 24, p.count);
+        set64(record, 32, p.count);
+        set64(record, 40, p.dirSize);
+        set64(record, 48, p.dirStart);
+        QByteArray locator;
+        put32(locator, kZip64LocatorSig);
+        put32(locator, 0);
+        put64(locator, recordPos);
+        put32(locator, 1);
+        if (!put(record + locator))
+            return outcome();
+    }
+    // Fields that the original saturated stay saturated (the Zip64 record holds them).
+    const bool had64 = layout_.zip64Record != ZipLayout::None;
+    const auto field16 = [&](qsizetype at, quint64 v) {
+        set16(tail, at,
+              (v >= 0xffff || (had64 && get16(tail, at) == 0xffff)) ? 0xffff : quint16(v));
+    };
+    const auto field32 = [&](qsizetype at, quint64 v) {
+        set32(tail, at,
+              (v >= 0xffffffff || (had64 && get32(tail, at) == 0xffffffff)) ? 0xffffffff
+                                                                            : quint32(v));
+    };
+    if (get32(tail, 0) != kEndSig) {
+        *error = EIO;
+        return Outcome::Failed;
+    }
+    field16(8, p.count);
+    field16(10, p.count);
+    field32(12, p.dirSize);
+    field32(16, p.dirStart);
+    if (!put(tail))
+        return outcome();
+    if (progress && !progress(qint64(out)))
+        return Outcome::Cancelled;
+    return Outcome::Written;
+}
+
+} // namespace arcsweep

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "components/ziplayout.h"
+
+#include <QByteArray>
+#include <QDateTime>
+
+#include <functional>
+#include <vector>
+
+namespace arcsweep {
+
+// An entry to add, its data already packed.
+struct ZipNewEntry {
+    QByteArray name;   // as stored: UTF-8
+    QByteArray packed; // the data as stored (deflated, or as it is)
+    quint64 size = 0;  // unpacked size
+    quint32 crc = 0;
+    quint16 method = 0; // 0 stored, 8 deflated
+    quint16 dosTime = 0, dosDate = 0;
+    quint32 unixMode = 0100644;
+
+    // The entry for a file's bytes: deflated when that makes it smaller.
+    static ZipNewEntry fromData(const QByteArray &name, const QByteArray &data,
+                                const QDateTime &modified);
+};
+
+// Writes a new archive from one whose framing ZipLayout found consistent, without
+// decoding anything: the bytes in front of the first entry; each kept entry's local
+// record (header, name, extra field, data, data descriptor and any bytes up to the
+// next record) and central record byte for byte, only the local header offsets
+// changed; new entries after the kept ones; the Zip64 end records where the archive
+// had them or now needs them; and the end record with the archive comment and
+// whatever followed it, as they were. Kept data moves with copy_file_range.
+class ZipRewrite {
+public:
+    ZipRewrite(int sourceFd, const ZipLayout::Result &layout);
+
+    // Entries by their index in the central directory.
+    void drop(size_t index);
+    bool isDropped(size_t index) const { return dropped_.at(index); }
+    size_t droppedCount() const;
+    void add(ZipNewEntry entry);
+    const std::vector<ZipNewEntry> &added() const { return added_; }
+    void dropAdded(size_t index); // an added entry deleted again before the write
+    bool changes() const;         // anything dropped or added
+
+    // The size of the new archive, computed without writing it.
+    qint64 outputSize() const;
+
+    enum class Outcome { Written, Cancelled, Failed };
+    // Writes the new archive into `outFd` from offset 0. `progress` gets the bytes
+    // written so far after each block and returns false to cancel. On Failed, `error`
+    // holds the errno of the failing call.
+    Outcome write(int outFd, const std::function<bool(qint64)> &progress, int *error) const;
+
+private:
+    struct Plan;
+    Plan plan() const;
+
+    int fd_;
+    const ZipLayout::Result &layout_;
+    std::vector<bool> dropped_;
+    std::vector<ZipNewEntry> added_;
+    std::vector<size_t> physical_; // entry indexes by local header position
+};
+
+} // namespace arcsweep
