@@ -11,7 +11,6 @@ QString grouped(double value) {
 }
 
 QString plain(double value) {
-    const QLocale locale = QLocale::system();
     const QString sign = value < 0 ? QStringLiteral("-") : QStringLiteral(" ");
     const double magnitude = std::fabs(value);
     QString digits;
@@ -32,7 +31,8 @@ QString plain(double value) {
     } else {
         digits = QString::number(magnitude, 'g', 15);
     }
-    digits.replace(u'.', locale.decimalPoint());
+    // Read back by this program, whatever the locale: "." is the decimal separator (a
+    // locale's "," would split the number into two of the file's comma-separated fields).
     return sign + digits + u' ';
 }
 

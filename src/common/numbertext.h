@@ -10,8 +10,9 @@ namespace arcsweep::NumberText {
 QString grouped(double value);
 
 // The runtime's plain number form used in the totals file: a blank where a plus
-// sign would be, up to 15 significant digits, a fraction only when there is one,
-// the exponent form from 1E15 on ("1E+15"), and a trailing blank.
+// sign would be, up to 15 significant digits, a fraction only when there is one
+// (after a "." in every locale), the exponent form from 1E15 on ("1E+15"), and a
+// trailing blank.
 QString plain(double value);
 
 // The leading decimal number of a text ("  12.5abc" gives 12.5); 0 when there is none.

@@ -59,13 +59,10 @@ PurgeListAdd::Outcome PurgeListAdd::run(const AppState &state, const QStringList
     if (hooks.yield)
         hooks.yield();
 
-    // Copy the staged lines to the end of purge.txt; on failure put it back as it was.
+    // Copy the staged lines to the end of purge.txt; on failure it stays as it was.
     const QStringList lines = TextFile::readLines(stagingPath);
-    const qint64 sizeBefore = QFileInfo(purgePath).size();
-    if (!TextFile::appendLines(purgePath, lines)) {
-        QFile::resize(purgePath, sizeBefore);
+    if (!TextFile::appendLines(purgePath, lines))
         return fail(QStringLiteral("Cannot append to %1").arg(purgePath));
-    }
     QFile::remove(stagingPath);
     return Added;
 }

@@ -2,12 +2,23 @@
 
 #include "common/fs.h"
 
-#include <QSaveFile>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace arcsweep::TextFile {
 
 namespace {
 constexpr qint64 BlockSize = 64 * 1024;
+
+// The mode a new file gets: readable and writable as the user's umask allows.
+mode_t defaultMode() {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
 // A "line" longer than this (binary junk) is cut into pieces of this size.
 constexpr qsizetype MaxLineBytes = 1024 * 1024;
 } // namespace
@@ -73,31 +84,71 @@ bool writeLine(QFileDevice &file, const QString &text) {
 bool appendLines(const QString &path, const QStringList &lines) {
     if (lines.isEmpty())
         return true; // nothing to add: the file stays byte for byte as it was
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return false;
-    // A last line without its line end (a hand-edited file) must not run into the first new one.
-    if (file.size() > 0) {
-        char last = 0;
-        if (!file.seek(file.size() - 1) || !file.getChar(&last))
+    QByteArray bytes;
+    if (Fs::exists(path)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
             return false;
-        if (last != '\n' && last != '\r' && file.write("\r\n") != 2)
+        bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
             return false;
     }
+    // A last line without its line end (a hand-edited file) must not run into the first new one.
+    if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r'))
+        bytes += "\r\n";
     for (const QString &line : lines)
-        if (!writeLine(file, line))
-            return false;
-    return file.flush();
+        bytes += Fs::encode(line) + "\r\n";
+    return replaceFile(path, bytes);
 }
 
 bool writeLines(const QString &path, const QStringList &lines) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray bytes;
     for (const QString &line : lines)
-        if (!writeLine(file, line))
-            return false;
-    return file.commit();
+        bytes += Fs::encode(line) + "\r\n";
+    return replaceFile(path, bytes);
+}
+
+bool replaceFile(const QString &path, const QByteArray &bytes) {
+    // The file itself, when the name is a link to it.
+    const QString real = Fs::isSymLink(path) ? Fs::realPath(path) : path;
+    if (real.isEmpty())
+        return false;
+    const QByteArray target = Fs::encode(real);
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray folder = slash <= 0 ? QByteArray("/") : target.left(slash);
+    QByteArray temp = target + ".arcsweep-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    struct stat st {};
+    const mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
+    ok = ::fchmod(fd, mode) == 0;
+    const char *data = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok) {
+            data += n;
+            left -= size_t(n);
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 } // namespace arcsweep::TextFile

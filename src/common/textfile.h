@@ -23,12 +23,19 @@ QStringList readLines(const QString &path, qsizetype maxLines = -1);
 // True when some line of the file equals `text` exactly (whole line, case-sensitive).
 bool containsLine(const QString &path, const QString &text);
 
+// The files below are never changed in place: a complete, synced new file takes the
+// old one's place in one rename, so a full disk, a size limit or a kill leaves either
+// the old file or the new one, never a part of either. False on any failure.
+
 // Appends each line with CR LF after the file's last line; creates the file when
-// missing. False on any failure.
+// missing.
 bool appendLines(const QString &path, const QStringList &lines);
 
-// Replaces the file with these lines (CR LF). False on any failure.
+// Replaces the file with these lines (CR LF).
 bool writeLines(const QString &path, const QStringList &lines);
+
+// Replaces the file with these bytes.
+bool replaceFile(const QString &path, const QByteArray &bytes);
 
 // Writes one line with CR LF to an open file.
 bool writeLine(QFileDevice &file, const QString &text);

@@ -1,5 +1,7 @@
 #include "shell/singleinstance.h"
 
+#include "common/datafiles.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
@@ -16,9 +18,14 @@ QString SingleInstance::keyFor(const QString &appFolder) {
 
 SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
     : QObject(parent), key_(keyFor(appFolder)) {
-    lock_ = std::make_unique<QLockFile>(QDir::temp().filePath(key_ + QStringLiteral(".lock")));
+    // The lock belongs to the AppFolder itself: whatever $TMPDIR says, two programs
+    // never share its files.
+    lock_ = std::make_unique<QLockFile>(appFile(appFolder, DataFile::InstanceLock));
     lock_->setStaleLockTime(0); // a lock is stale only when its process is gone
     first_ = lock_->tryLock(0);
+    // A folder nobody may write to holds no lock; nothing can be written there either.
+    if (!first_ && lock_->error() == QLockFile::PermissionError)
+        first_ = true;
     if (!first_)
         return;
     // A socket left behind by a killed instance would block listen().

@@ -1,6 +1,7 @@
 #include "appfixture.h"
 
 #include "capture.h"
+#include "rawzip.h"
 #include "shell/singleinstance.h"
 
 #include <QElapsedTimer>
@@ -122,9 +123,11 @@ protected:
         exe = app.appFolder + QStringLiteral("/arcsweep");
         ASSERT_TRUE(QFile::copy(QStringLiteral(ARCSWEEP_APPFOLDER_DIR "/arcsweep"), exe));
     }
-    int runSecond(const QStringList &args, QProcess &p) {
+    int runSecond(const QStringList &args, QProcess &p, const QString &tmpdir = QString()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (!tmpdir.isEmpty())
+            env.insert(QStringLiteral("TMPDIR"), tmpdir);
         p.setProcessEnvironment(env);
         p.start(exe, args);
         QElapsedTimer timer;
@@ -162,6 +165,23 @@ TEST_F(SecondInstance, HandsOverToTheFirstAndTouchesNothing) {
     EXPECT_TRUE(unattended.readAllStandardError().contains("already running"));
     EXPECT_EQ(readZip(folder + QStringLiteral("/Keep.zip")).size(), 1);
     EXPECT_FALSE(QFile::exists(app.appFile(DataFile::StatsLog)));
+}
+
+TEST_F(SecondInstance, TwoUnattendedRunsOnOneAppFolderNeverRunTogether) {
+    // The first holds the AppFolder; the second has a $TMPDIR of its own.
+    SingleInstance first(app.appFolder);
+    ASSERT_TRUE(first.isFirst());
+    const QString folder = app.tree + QStringLiteral("/Zips");
+    QDir().mkpath(folder);
+    ASSERT_TRUE(writeRawZip(folder + QStringLiteral("/Keep.zip"),
+                            rawZip({rawEntry("file_id.diz", "1"), rawEntry("file_id.diz", "2")})));
+    const QByteArray before = fileBytes(folder + QStringLiteral("/Keep.zip"));
+    const QString otherTemp = app.root.filePath(QStringLiteral("Other Tmp"));
+    QDir().mkpath(otherTemp);
+    QProcess second;
+    EXPECT_EQ(runSecond({folder}, second, otherTemp), 3);
+    EXPECT_EQ(fileBytes(folder + QStringLiteral("/Keep.zip")), before);
+    EXPECT_TRUE(QDir(app.state.tempFolder()).entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(SecondInstance, WithoutADisplayAFolderIsNeeded) {
