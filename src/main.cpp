@@ -2,6 +2,7 @@
 #include "common/desktopservices.h"
 #include "common/fs.h"
 #include "shell/form1.h"
+#include "shell/signalstop.h"
 #include "shell/singleinstance.h"
 #include "windows/form3.h"
 
@@ -50,9 +51,11 @@ int main(int argc, char **argv) {
     state.CommandLine = folder;
     state.desktop = &desktop;
 
+    SignalStop stopSignals;
     SingleInstance instance(state.AppFolder);
     Form3 splash;
     Form1 form(state);
+    QObject::connect(&stopSignals, &SignalStop::stopRequested, &form, [&form] { form.stopBySignal(); });
     if (!form.Form_Load(&instance, &splash))
         return form.exitCode();
     if (form.unloaded())

@@ -41,6 +41,11 @@ void CleanRun::Command2_Click() {
     // run must not start inside it (it would record its statistics twice).
     if (inProgress_)
         return;
+    // A program that is closing starts no run.
+    if (host_.state().Closing) {
+        exitStatus_ = 2;
+        return;
+    }
     const InProgress guard(inProgress_);
     startRun();
 }

@@ -42,6 +42,10 @@ public:
     bool Form_Load(SingleInstance *instance = nullptr, Form3 *splash = nullptr);
     // Shutdown steps; runs once, whichever way the window closes.
     void Form_Unload();
+    // SIGINT, SIGTERM or SIGHUP: an unattended run stops as Abort stops it (the rewrite
+    // in progress abandoned, the run recorded, exit status 2) and nothing more is
+    // tested or changed; a window is closed.
+    void stopBySignal();
     bool unloaded() const { return unloaded_; }
     // Exit status of an unattended run: 0 when it completed, else non-zero.
     int exitCode() const { return exitCode_; }
@@ -165,6 +169,7 @@ private:
     QList<QWidget *> previewed_; // controls whose keys the window sees first
     bool closing_ = false;
     int exitCode_ = 0;
+    bool stoppedBySignal_ = false;
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
     QElapsedTimer sinceYield_;              // the Status handler's last yield in a run

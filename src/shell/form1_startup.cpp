@@ -115,8 +115,26 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
 void Form1::startUnattendedRun() {
     QCoreApplication::processEvents();
     Command2_Click();
-    exitCode_ = run_->exitStatus();
+    exitCode_ = stoppedBySignal_ ? 2 : run_->exitStatus();
     requestClose();
+}
+
+void Form1::stopBySignal() {
+    if (!state_.unattended()) {
+        requestClose();
+        return;
+    }
+    if (stoppedBySignal_)
+        return;
+    stoppedBySignal_ = true;
+    exitCode_ = 2;
+    // As a close: nothing more is tested, renamed or rewritten, and no box opens ...
+    state_.Closing = true;
+    state_.desktop->silence();
+    XceedZip1->Shutdown();
+    // ... and as Abort: the run so far is recorded.
+    if (state_.Running)
+        Command2_Click();
 }
 
 void Form1::Form_Unload() {

@@ -1,11 +1,15 @@
 #include "shell/singleinstance.h"
 
 #include "common/datafiles.h"
+#include "common/fs.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace arcsweep {
@@ -19,13 +23,13 @@ QString SingleInstance::keyFor(const QString &appFolder) {
 SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
     : QObject(parent), key_(keyFor(appFolder)) {
     // The lock belongs to the AppFolder itself: whatever $TMPDIR says, two programs
-    // never share its files.
-    lock_ = std::make_unique<QLockFile>(appFile(appFolder, DataFile::InstanceLock));
-    lock_->setStaleLockTime(0); // a lock is stale only when its process is gone
-    first_ = lock_->tryLock(0);
+    // never share its files. The kernel lets go of it when the process ends, however
+    // it ends, so a killed instance leaves nothing that blocks the next one.
+    lockFd_ = ::open(Fs::encode(appFile(appFolder, DataFile::InstanceLock)).constData(),
+                     O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     // A folder nobody may write to holds no lock; nothing can be written there either.
-    if (!first_ && lock_->error() == QLockFile::PermissionError)
-        first_ = true;
+    first_ =
+        lockFd_ < 0 ? errno == EACCES || errno == EROFS : ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
     if (!first_)
         return;
     // A socket left behind by a killed instance would block listen().
@@ -47,10 +51,10 @@ SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
 }
 
 SingleInstance::~SingleInstance() {
-    if (first_) {
+    if (first_)
         server_.close();
-        lock_->unlock();
-    }
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
 }
 
 bool SingleInstance::activateFirst() {

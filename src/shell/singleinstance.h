@@ -1,15 +1,15 @@
 #pragma once
 
 #include <QLocalServer>
-#include <QLockFile>
 #include <QObject>
 
 #include <memory>
 
 namespace arcsweep {
 
-// One running instance per AppFolder and user. The first instance holds a lock file
-// and listens on a local socket; a later one asks it to bring its window forward.
+// One running instance per AppFolder. The first instance holds a lock on a file in the
+// AppFolder and listens on a local socket; a later one asks it to bring its window
+// forward.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -28,7 +28,7 @@ signals:
 
 private:
     QString key_;
-    std::unique_ptr<QLockFile> lock_;
+    int lockFd_ = -1; // the AppFolder's lock file, held locked while this instance runs
     QLocalServer server_;
     bool first_ = false;
 };

@@ -1,9 +1,9 @@
 // The built program run from the command line, as a scheduled job would run it: a
 // private copy in a fresh AppFolder, no display, a folder argument.
 
-#include "common/datafiles.h"
+#include "unattended.h"
+
 #include "common/textfile.h"
-#include "zipfixtures.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,70 +18,6 @@ using namespace arcsweep;
 using namespace arcsweep::test;
 
 namespace {
-
-struct Finished {
-    bool ended = false;
-    int exitCode = -1;
-    QString out, err;
-};
-
-class Unattended {
-public:
-    Unattended() {
-        QFile::setPermissions(root.path(), QFile::Permissions(0x7777));
-        app = root.filePath("App Copy");
-        tree = root.filePath("Zip Tree");
-        QDir().mkpath(app);
-        QDir().mkpath(tree);
-        exe = app + "/arcsweep";
-        EXPECT_TRUE(QFile::copy(QStringLiteral(ARCSWEEP_APPFOLDER_DIR "/arcsweep"), exe));
-    }
-
-    QString zip(const QString &relative, const QStringList &names) {
-        const QString path = tree + u'/' + relative;
-        QDir().mkpath(QFileInfo(path).path());
-        QList<ZipFixtureEntry> entries;
-        for (const QString &name : names)
-            entries.append({name, ("Text of " + name).toUtf8().repeated(50)});
-        EXPECT_TRUE(writeZip(path, entries));
-        return path;
-    }
-
-    // Runs the copy on `folder`, optionally through a wrapper (e.g. setpriv).
-    Finished run(const QString &folder, const QStringList &wrapper = {}) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QLatin1String(name));
-        process.setProcessEnvironment(env);
-        QStringList args = wrapper;
-        args << exe << folder;
-        process.start(args.takeFirst(), args);
-        Finished done;
-        done.ended = process.waitForFinished(120000);
-        if (!done.ended)
-            process.kill();
-        done.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        done.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        done.err = QString::fromLocal8Bit(process.readAllStandardError());
-        return done;
-    }
-
-    QString appFile(const char *name) const { return appFile(app, name); }
-    static QString appFile(const QString &folder, const char *name) {
-        return arcsweep::appFile(folder, name);
-    }
-
-    static QStringList names(const QString &archive) {
-        QStringList result;
-        for (const ZipFixtureEntry &entry : readZip(archive))
-            result.append(entry.name);
-        return result;
-    }
-
-    QTemporaryDir root;
-    QString app, tree, exe;
-};
 
 TEST(UnattendedRun, CleansTheTreeRecordsTheRunAndEnds) {
     Unattended u;

@@ -16,13 +16,14 @@ struct RawEntry {
     bool deflate = false; // else stored
     QByteArray localExtra, centralExtra, comment;
     quint16 flags = 0;
-    bool dataDescriptor = false;         // sizes and CRC after the data (flag bit 3)
-    std::optional<quint32> statedSize;   // a wrong unpacked size in both headers
+    bool dataDescriptor = false;       // sizes and CRC after the data (flag bit 3)
+    std::optional<quint32> statedSize; // a wrong unpacked size in both headers
     quint32 externalAttributes = 0100644u << 16;
 };
 
 struct RawZip {
-    QByteArray prefix; // bytes in front of the first entry; offsets count them (self-extractor style)
+    QByteArray
+        prefix; // bytes in front of the first entry; offsets count them (self-extractor style)
     QList<RawEntry> entries;
     QByteArray comment;
     QByteArray trailing; // bytes after the end record's comment

@@ -1,0 +1,50 @@
+#include "shell/signalstop.h"
+
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace arcsweep {
+
+namespace {
+
+int pipeFds[2] = {-1, -1};
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onSignal(int number) {
+    const int saved = errno;
+    const char byte = char(number);
+    (void)!::write(pipeFds[1], &byte, 1);
+    // The next one is not caught: a user who asks twice gets the default.
+    ::signal(number, SIG_DFL);
+    errno = saved;
+}
+
+} // namespace
+
+SignalStop::SignalStop(QObject *parent) : QObject(parent) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        char byte = 0;
+        while (::read(pipeFds[0], &byte, 1) == 1)
+            emit stopRequested(int(byte));
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : kStopSignals)
+        ::sigaction(number, &action, nullptr);
+}
+
+SignalStop::~SignalStop() {
+    for (const int number : kStopSignals)
+        ::signal(number, SIG_DFL);
+}
+
+} // namespace arcsweep
