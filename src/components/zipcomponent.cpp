@@ -299,6 +299,10 @@ int ZipComponent::testSmallEntry(zip_t *za, const zip_stat_t &st) {
 
 int ZipComponent::testStreaming(zip_t *za, const zip_stat_t &st, double doneBytes,
                                 double totalBytes) {
+    // Stored data is its own size: the same verdict as the whole-entry test gives.
+    const zip_flags_t sizes = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD;
+    if ((st.valid & sizes) == sizes && st.comp_method == ZIP_CM_STORE && st.size != st.comp_size)
+        return ZipDataDamaged;
     const EntryFile reader{zip_fopen_index(za, st.index, 0)};
     if (reader.file == nullptr) {
         const int rc = readFailureCode(zip_error_code_zip(zip_get_error(za)));

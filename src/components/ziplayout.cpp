@@ -152,6 +152,10 @@ ZipLayout::Result damaged(const char *problem) {
 
 } // namespace
 
+namespace {
+ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quint64 endPos);
+} // namespace
+
 quint64 ZipLayout::Result::firstLocal() const {
     quint64 first = dirOffset;
     for (const Entry &e : map)
@@ -164,25 +168,46 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
     if (size < kEndSize)
         return damaged("too short for an end record");
 
-    // The end record is followed by at most a 65535-byte comment (and perhaps junk):
-    // take the last candidate that describes a directory in this file.
+    // The end record is followed by at most a 65535-byte comment (and perhaps junk).
+    // A comment may itself hold end records (an archive kept in the comment, say): of
+    // the candidates whose directory is consistent, the first one whose comment runs to
+    // the end of the file owns that file; else the last consistent one.
     const quint64 tailLen = std::min<quint64>(size, kEndSize + 0xffff);
     const quint64 tailStart = size - tailLen;
     std::vector<uchar> tail(tailLen);
     if (!readAt(fd, tailStart, tail.data(), tail.size()))
         return damaged("cannot read the end of the file");
-    Directory dir;
-    bool found = false;
-    quint64 endPos = 0;
-    for (qint64 i = qint64(tailLen - kEndSize); i >= 0 && !found; --i) {
-        if (le32(&tail[size_t(i)]) == kEndSig) {
-            found = readDirectory(fd, tailStart + quint64(i), &tail[size_t(i)], dir);
-            endPos = tailStart + quint64(i);
+    Result last = damaged("no end record describes a central directory");
+    bool haveLast = false;
+    Result owner;
+    bool haveOwner = false;
+    for (qint64 i = qint64(tailLen - kEndSize); i >= 0; --i) {
+        const uchar *eocd = &tail[size_t(i)];
+        Directory dir;
+        if (le32(eocd) != kEndSig || !readDirectory(fd, tailStart + quint64(i), eocd, dir))
+            continue;
+        Result walked = walkDirectory(fd, size, dir, tailStart + quint64(i));
+        if (!walked.consistent) {
+            if (!haveLast) {
+                last = std::move(walked);
+                haveLast = true;
+            }
+            continue;
+        }
+        const bool endsTheFile = quint64(i) + kEndSize + le16(eocd + 20) == tailLen;
+        if (endsTheFile) {
+            owner = std::move(walked); // an earlier one still may own this one
+            haveOwner = true;
+        } else if (!haveOwner && (!haveLast || !last.consistent)) {
+            last = std::move(walked);
+            haveLast = true;
         }
     }
-    tail = {};
-    if (!found)
-        return damaged("no end record describes a central directory");
+    return haveOwner ? owner : last;
+}
+
+namespace {
+ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quint64 endPos) {
     if (dir.size != 0 && dir.offset + dir.size != dir.end)
         return damaged("bytes between the central directory and the end record");
 
@@ -205,16 +230,19 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         if (compressed == 0xffffffff || uncompressed == 0xffffffff || offset == 0xffffffff) {
             const bool offsetSaturated = offset == 0xffffffff;
             const bool usat = uncompressed == 0xffffffff, csat = compressed == 0xffffffff;
+            const quint64 offset32 = offset;
             extra.resize(extraLen);
             if (!readAt(fd, pos + kCentralSize + nameLen, extra.data(), extra.size()) ||
                 !applyZip64Extra(extra, uncompressed, compressed, offset))
                 return damaged("missing Zip64 sizes");
+            const qint64 at = zip64OffsetAt(extra, usat, csat);
             if (offsetSaturated) {
-                const qint64 at = zip64OffsetAt(extra, usat, csat);
                 if (at < 0)
                     return damaged("missing Zip64 offset");
                 entry.offsetAt = quint32(kCentralSize + nameLen + quint64(at));
                 entry.zip64Offset = true;
+            } else if (at >= 0 && le64(&extra[size_t(at)]) == offset32) {
+                entry.offsetCopyAt = quint32(kCentralSize + nameLen + quint64(at));
             }
         }
         entry.local = offset;
@@ -246,7 +274,7 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         if (spans[i].start < spans[i - 1].end || spans[i].start == spans[i - 1].start)
             return damaged("entries share or overlap their data");
     }
-    Result result;
+    ZipLayout::Result result;
     result.consistent = true;
     result.entries = spans.size();
     result.map = std::move(map);
@@ -254,11 +282,13 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
     result.dirOffset = dir.offset;
     result.dirSize = dir.size;
     result.endRecord = endPos;
-    if (dir.locator != None && dir.zip64) {
+    if (dir.locator != ZipLayout::None && dir.zip64) {
         result.zip64Record = dir.end;
         result.zip64Locator = dir.locator;
     }
     return result;
 }
+
+} // namespace
 
 } // namespace arcsweep

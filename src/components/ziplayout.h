@@ -28,6 +28,10 @@ public:
         // field (42), or 8 bytes inside the Zip64 extra field when that field holds it.
         quint32 offsetAt = 42;
         bool zip64Offset = false;
+        // Some writers also store an unsaturated offset in the Zip64 extra field, where a
+        // saturated one would go; readers differ on which they take, so both are kept
+        // right. 0 when there is no such copy.
+        quint32 offsetCopyAt = 0;
         quint32 crc = 0; // as the central record states them
         quint64 compressed = 0;
     };

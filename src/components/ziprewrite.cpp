@@ -320,6 +320,8 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
             set64(record, map[i].offsetAt, p.newOffset[i]);
         } else if (p.newOffset[i] < 0xffffffff) {
             set32(record, 42, quint32(p.newOffset[i]));
+            if (map[i].offsetCopyAt != 0)
+                set64(record, map[i].offsetCopyAt, p.newOffset[i]);
         } else {
             *error = EFBIG; // cannot happen: an entry never moves further out
             return Outcome::Failed;

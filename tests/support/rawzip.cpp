@@ -101,7 +101,16 @@ bool writeRawZip(const QString &path, const RawZip &zip) {
 
 RawRecords rawRecords(const QByteArray &b) {
     RawRecords r;
-    const qsizetype end = b.lastIndexOf(QByteArray("PK\x05\x06", 4));
+    // The end record whose comment runs to the end of the file (a comment may hold
+    // another archive's end record); else the last one.
+    const QByteArray sig("PK\x05\x06", 4);
+    qsizetype end = b.lastIndexOf(sig);
+    for (qsizetype at = b.indexOf(sig, std::max<qsizetype>(0, b.size() - 65557)); at >= 0;
+         at = b.indexOf(sig, at + 1))
+        if (at + 22 <= b.size() && at + 22 + qsizetype(get16(b, at + 20)) == b.size()) {
+            end = at;
+            break;
+        }
     if (end < 0 || end + 22 > b.size())
         return r;
     const quint32 count = get16(b, end + 10), dirSize = get32(b, end + 12),

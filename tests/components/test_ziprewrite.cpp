@@ -1,0 +1,298 @@
+// A rewrite copies what it keeps byte for byte, replaces the archive only while it is
+// the file that was read, and the one rewrite of gathered changes applies them all.
+#include "components/ziparchivefile.h"
+#include "components/zipcomponent.h"
+#include "rawzip.h"
+#include "zipfixtures.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+using namespace arcsweep;
+using namespace arcsweep::test;
+
+namespace {
+
+// A Unicode-path extra field (0x7075) naming the entry `utf8`.
+QByteArray unicodePath(const QByteArray &raw, const QByteArray &utf8) {
+    QByteArray field;
+    const quint32 crc = quint32(libdeflate_crc32(0, raw.constData(), size_t(raw.size())));
+    field += char(0x75);
+    field += char(0x70);
+    const quint16 len = quint16(5 + utf8.size());
+    field += char(len & 0xff);
+    field += char(len >> 8);
+    field += char(1);
+    for (int i = 0; i < 4; ++i)
+        field += char((crc >> (8 * i)) & 0xff);
+    return field + utf8;
+}
+
+class Rewrite : public ::testing::Test {
+protected:
+    QString place(const RawZip &zip, const QString &name = QStringLiteral("Odd Archive.ZIP")) {
+        const QString path = dir.filePath(name);
+        EXPECT_TRUE(writeRawZip(path, zip));
+        return path;
+    }
+    int remove(const QString &path, const QString &spec) {
+        zip.ArchivePath = path;
+        zip.EntrySpec = spec;
+        return zip.DeleteEntries();
+    }
+    QStringList listed(const QString &path, int *code = nullptr) {
+        QStringList names;
+        const auto c = QObject::connect(&zip, &ZipComponent::Listing,
+                                        [&](const ZipEntryInfo &e) { names.append(e.FileName); });
+        zip.ArchivePath = path;
+        zip.EntrySpec = "*.*";
+        const int rc = zip.ListEntries();
+        QObject::disconnect(c);
+        if (code)
+            *code = rc;
+        return names;
+    }
+    // Kept records equal the original's, but for the offset in each central record.
+    static void expectKeptByteForByte(const QByteArray &before, const QByteArray &after,
+                                      const QList<int> &kept) {
+        const RawRecords a = rawRecords(before), b = rawRecords(after);
+        ASSERT_TRUE(a.ok && b.ok);
+        ASSERT_EQ(b.local.size(), kept.size());
+        EXPECT_EQ(b.leading, a.leading);
+        EXPECT_EQ(b.comment, a.comment);
+        for (qsizetype k = 0; k < kept.size(); ++k) {
+            EXPECT_EQ(b.local[k], a.local[kept[k]]) << k;
+            QByteArray c1 = a.central[kept[k]], c2 = b.central[k];
+            c1.replace(42, 4, "####");
+            c2.replace(42, 4, "####");
+            EXPECT_EQ(c2, c1) << k;
+        }
+    }
+    QStringList folder() const {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    QTemporaryDir dir;
+    ZipComponent zip;
+};
+
+TEST_F(Rewrite, KeptEntriesNamesExtraFieldsAndDataStayByteForByte) {
+    RawZip z;
+    z.prefix = QByteArray("MZ self-extractor stub ").repeated(20); // unzip -t accepts it
+    z.comment = "The archive's own comment";
+    RawEntry nul = rawEntry(QByteArray("Keep\0Odd.TXT", 12), "a NUL in the name", true);
+    RawEntry folderEntry = rawEntry("\x84/", ""); // CP437 a-umlaut, a folder
+    folderEntry.centralExtra = unicodePath("\x84/", "\xc3\xa4/");
+    folderEntry.localExtra = folderEntry.centralExtra;
+    folderEntry.externalAttributes = 040755u << 16 | 0x10;
+    RawEntry described = rawEntry("Described.TXT", QByteArray("dd ").repeated(100), true);
+    described.dataDescriptor = true;
+    described.comment = "an entry comment";
+    z.entries = {nul, rawEntry("Purge Me.TXT", "gone"), folderEntry, described,
+                 rawEntry("Also Gone.URL", "x")};
+    const QString path = place(z);
+    const QByteArray before = fileBytes(path);
+    ASSERT_EQ(remove(path, "purge me.txt\r*.url"), ZipOk);
+    expectKeptByteForByte(before, fileBytes(path), {0, 2, 3});
+    int code = -1;
+    EXPECT_EQ(listed(path, &code).size(), 3);
+    EXPECT_EQ(code, ZipOk);
+    EXPECT_EQ(folder(), QStringList{"Odd Archive.ZIP"}); // no temporary file left
+}
+
+TEST_F(Rewrite, AnArchiveEmptiedKeepsItsLeadingDataAndComment) {
+    RawZip z = rawZip({rawEntry("One.TXT", "1"), rawEntry("Two.TXT", "2", true)});
+    z.prefix = "#!/bin/sh\nexit 0\n";
+    z.comment = "comment of the emptied archive";
+    const QString path = place(z);
+    ASSERT_EQ(remove(path, "*.*"), ZipOk);
+    const QByteArray after = fileBytes(path);
+    EXPECT_TRUE(after.startsWith(z.prefix));
+    EXPECT_TRUE(after.endsWith(z.comment));
+    int code = -1;
+    EXPECT_TRUE(listed(path, &code).isEmpty());
+    EXPECT_EQ(code, ZipOk);
+}
+
+TEST_F(Rewrite, AnArchiveInTheCommentStaysTheComment) {
+    const QByteArray inner =
+        buildZip(rawZip({rawEntry("Inner One.TXT", "i1"), rawEntry("Inner Two.TXT", "i2")}));
+    RawZip outer = rawZip({rawEntry("Outer.TXT", "o", true), rawEntry("Purge.TXT", "p"),
+                           rawEntry("Outer Two.TXT", "o2")});
+    outer.comment = inner;
+    const QString path = place(outer);
+    const QByteArray before = fileBytes(path);
+    ASSERT_EQ(listed(path), (QStringList{"Outer.TXT", "Purge.TXT", "Outer Two.TXT"}));
+    ASSERT_EQ(remove(path, "purge.txt"), ZipOk);
+    expectKeptByteForByte(before, fileBytes(path), {0, 2});
+    EXPECT_TRUE(fileBytes(path).endsWith(inner));
+    EXPECT_EQ(listed(path), (QStringList{"Outer.TXT", "Outer Two.TXT"}));
+}
+
+TEST_F(Rewrite, GatheredChangesAreOneRewriteWithTheSameResult) {
+    // Entry by entry, and gathered: the same archive in the end.
+    QList<RawEntry> entries;
+    for (int i = 0; i < 40; ++i)
+        entries.append(
+            rawEntry(QByteArray("Entry ") + QByteArray::number(i) + (i % 4 == 0 ? ".URL" : ".TXT"),
+                     QByteArray("data ").repeated(i + 1), i % 2 == 0));
+    entries.append(rawEntry("file_id.diz", "first"));
+    entries.append(rawEntry("file_id.diz", "second"));
+    const QString one = place(rawZip(entries), "One At A Time.ZIP");
+    const QString gathered = place(rawZip(entries), "Gathered.ZIP");
+    for (const char *spec : {"entry 0.url", "*.url", "entry 8.url", "entry 3.txt"})
+        ASSERT_EQ(remove(one, QString::fromLatin1(spec)), ZipOk);
+
+    ASSERT_EQ(listed(gathered).size(), 42);
+    const auto inode = [](const QString &p) {
+        struct stat st {};
+        ::stat(QFile::encodeName(p).constData(), &st);
+        return st.st_ino;
+    };
+    const auto before = inode(gathered);
+    zip.BeginChanges();
+    for (const char *spec : {"entry 0.url", "*.url", "entry 8.url", "entry 3.txt"}) {
+        zip.EntrySpec = QString::fromLatin1(spec);
+        ASSERT_EQ(zip.DeleteEntries(), ZipOk);
+    }
+    EXPECT_EQ(inode(gathered), before); // nothing written yet
+    EXPECT_EQ(zip.pendingDrops(), 11);
+    const qint64 planned = zip.pendingSize();
+    ASSERT_EQ(zip.ApplyChanges(), ZipOk);
+    EXPECT_EQ(fileBytes(gathered), fileBytes(one));
+    EXPECT_EQ(QFileInfo(gathered).size(), planned);
+}
+
+TEST_F(Rewrite, TheDoubleDizRepairIsOneRewriteOfBothCopiesOutAndOneIn) {
+    const QString path = place(rawZip(
+        {rawEntry("file_id.diz", "first\r\n"), rawEntry("Info.NFO", "info"),
+         rawEntry("FILE_ID.DIZ", "other case stays"), rawEntry("file_id.diz", "second\r\n")}));
+    const QString copy = dir.filePath("file_id.diz");
+    ASSERT_TRUE(writeFile(copy, "second\r\n"));
+    ASSERT_EQ(listed(path).size(), 4);
+    zip.BeginChanges();
+    zip.EntrySpec = "file_id.diz";
+    zip.DeleteEntries(); // selects both copies and the upper-case one: names ignore case
+    zip.EntrySpec = copy;
+    ASSERT_EQ(zip.AddEntries(0), ZipOk);
+    ASSERT_EQ(zip.ApplyChanges(), ZipOk);
+    const QList<ZipFixtureEntry> after = readZip(path);
+    ASSERT_EQ(after.size(), 2);
+    EXPECT_EQ(after[0].name, "Info.NFO");
+    EXPECT_EQ(after[1].name, "file_id.diz");
+    EXPECT_EQ(after[1].data, QByteArray("second\r\n"));
+}
+
+TEST_F(Rewrite, AStopDiscardsWhatWasGathered) {
+    const QString path = place(rawZip({rawEntry("A.TXT", "a"), rawEntry("B.TXT", "b")}));
+    const QByteArray before = fileBytes(path);
+    listed(path);
+    zip.BeginChanges();
+    zip.EntrySpec = "a.txt";
+    zip.DeleteEntries();
+    zip.DiscardChanges();
+    EXPECT_EQ(zip.ApplyChanges(), ZipOk);
+    EXPECT_EQ(fileBytes(path), before);
+}
+
+// The file at the path is no longer the one that was read: a second program replaced,
+// changed or deleted it. Both stay as they are.
+TEST_F(Rewrite, AnArchiveChangedSinceItWasReadIsLeftAlone) {
+    const RawZip z = rawZip({rawEntry("Keep.TXT", "k"), rawEntry("Purge.TXT", "p")});
+    for (const char *how : {"replaced", "appended to", "deleted"}) {
+        SCOPED_TRACE(how);
+        const QString path = place(z);
+        ASSERT_EQ(listed(path).size(), 2);
+        zip.BeginChanges();
+        zip.EntrySpec = "purge.txt";
+        ASSERT_EQ(zip.DeleteEntries(), ZipOk);
+        QByteArray theirs;
+        if (QByteArray(how) == "replaced") {
+            theirs = buildZip(rawZip({rawEntry("Theirs.TXT", "t"), rawEntry("Purge.TXT", "q")}));
+            const QString other = dir.filePath("their copy");
+            writeFile(other, theirs);
+            ASSERT_EQ(::rename(QFile::encodeName(other), QFile::encodeName(path)), 0);
+        } else if (QByteArray(how) == "appended to") {
+            theirs = fileBytes(path) + "more";
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::Append));
+            f.write("more");
+        } else {
+            QFile::remove(path);
+        }
+        EXPECT_EQ(zip.ApplyChanges(), ZipChanged);
+        if (theirs.isEmpty())
+            EXPECT_FALSE(QFile::exists(path)); // not brought back
+        else
+            EXPECT_EQ(fileBytes(path), theirs);
+        EXPECT_EQ(folder().size(), theirs.isEmpty() ? 0 : 1) << folder().join(u' ').toStdString();
+        QFile::remove(path);
+    }
+}
+
+TEST_F(Rewrite, AnArchiveAnotherProgramIsRewritingIsLeftToIt) {
+    const QString path = place(rawZip({rawEntry("Keep.TXT", "k"), rawEntry("Purge.TXT", "p")}));
+    const QByteArray before = fileBytes(path);
+    const int theirs = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(theirs, LOCK_EX), 0);
+    EXPECT_EQ(remove(path, "purge.txt"), ZipChanged);
+    EXPECT_EQ(fileBytes(path), before);
+    ::close(theirs);
+    EXPECT_EQ(remove(path, "purge.txt"), ZipOk); // once it is done
+    EXPECT_EQ(readZip(path).size(), 1);
+}
+
+TEST_F(Rewrite, OnlyOurOwnDeadTemporaryFilesAreRemoved) {
+    const QString ours = dir.filePath(".Killed.ZIP.arcsweep-Ab12Cd");
+    const QString live = dir.filePath(".Busy.ZIP.arcsweep-Zz99Yy");
+    const QString notOurs = dir.filePath(".Other.ZIP.partial");
+    const QString visible = dir.filePath("Visible.ZIP.arcsweep-Ab12Cd");
+    for (const QString &p : {ours, live, notOurs, visible})
+        writeFile(p, "half an archive");
+    const int held = ::open(QFile::encodeName(live).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0); // a rewrite in progress holds its file
+    EXPECT_EQ(ZipArchiveFile::removeStaleTemporaries(dir.path()), 1);
+    EXPECT_FALSE(QFile::exists(ours));
+    for (const QString &p : {live, notOurs, visible})
+        EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
+    ::close(held);
+}
+
+// One verdict per archive: the checks of a listing decide, and a purge never finds
+// more damage than the listing did.
+TEST_F(Rewrite, AWrongStatedSizeIsDamageWhateverTheEntrysSize) {
+    for (const qsizetype size : {qsizetype(1000), qsizetype(9 << 20)}) {
+        for (const bool deflate : {false, true}) {
+            SCOPED_TRACE(size);
+            SCOPED_TRACE(deflate);
+            RawEntry e = rawEntry("Data.BIN", randomBytes(size, 7), deflate);
+            e.statedSize = quint32(size + 1);
+            const QString path = place(rawZip({e}), "Wrong Size.ZIP");
+            int code = -1;
+            listed(path, &code);
+            EXPECT_EQ(code, ZipDataDamaged);
+        }
+    }
+}
+
+TEST_F(Rewrite, AMalformedLocalExtraFieldListsAndPurgesAlike) {
+    RawEntry odd = rawEntry("Odd Extra.TXT", "kept");
+    odd.localExtra = QByteArray("\x01\x00\xff\xff\x00", 5); // a Zip64 field longer than the block
+    const QString path = place(rawZip({odd, rawEntry("Purge.TXT", "p")}));
+    const QByteArray before = fileBytes(path);
+    int code = -1;
+    listed(path, &code);
+    ASSERT_TRUE(code == ZipOk || isDamageCode(code)) << code;
+    if (code == ZipOk) {
+        EXPECT_EQ(remove(path, "purge.txt"), ZipOk);
+        expectKeptByteForByte(before, fileBytes(path), {0});
+    }
+}
+
+} // namespace
