@@ -6,7 +6,7 @@ namespace arcsweep {
 
 bool DamagedArchiveRule::apply(const QString &realPath) const {
     if (report)
-        report(realPath.toLower());
+        report(Fs::lower(realPath));
     if (mayRename && !mayRename(realPath))
         return false;
     if (!Fs::exists(realPath))

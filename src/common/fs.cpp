@@ -134,6 +134,23 @@ QString display(const QString &path) {
     return out;
 }
 
+QString lower(const QString &path) {
+    QString out;
+    out.reserve(path.size());
+    qsizetype run = 0; // start of the text not yet lowered
+    for (qsizetype i = 0; i <= path.size(); ++i) {
+        const bool escape = i < path.size() && isEscape(path.at(i).unicode()) &&
+                            !(i > 0 && QChar::isHighSurrogate(path.at(i - 1).unicode()));
+        if (i < path.size() && !escape)
+            continue;
+        out += QStringView(path).sliced(run, i - run).toString().toLower();
+        if (escape)
+            out += path.at(i);
+        run = i + 1;
+    }
+    return out;
+}
+
 bool exists(const QString &path) {
     struct stat st {};
     return !path.isEmpty() && statOf(path, st, false);

@@ -16,6 +16,8 @@ QString decode(const QByteArray &bytes);
 QByteArray encode(const QString &path);
 // The name as windows show it: bytes that are not UTF-8 as U+FFFD.
 QString display(const QString &path);
+// Lower case, as texts and logs show paths; bytes that are not UTF-8 stay as they are.
+QString lower(const QString &path);
 
 // What a path names; links are followed except where said.
 bool exists(const QString &path); // anything, a dangling link included

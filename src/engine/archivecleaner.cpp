@@ -77,7 +77,7 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
     if (name.isEmpty())
         return Next::Archive;
     const QString path = folder + u'/' + name;
-    const QString lowerName = name.toLower();
+    const QString lowerName = Fs::lower(name);
     // Nothing is changed through a link that leads out of the tree being cleaned.
     const bool mayChange = insideTree(path);
 
@@ -90,7 +90,7 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
     host_.setStatusCaption(lowerName);
     host_.setWindowCaption(QStringLiteral("Cleaning ") + lowerName);
     if (!mayChange)
-        files_.logError(QStringLiteral("Linked zip ") + path.toLower());
+        files_.logError(QStringLiteral("Linked zip ") + Fs::lower(path));
     // Only an archive whose every entry tested sound is ever rewritten: its kept
     // entries are copied as they are, and a damaged or unreadable one must stay as found.
     const int listed = listArchive(path, mayChange);
@@ -172,9 +172,9 @@ bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     host_.state().Totals.PurgedFiles -= purgedHere;
     showPurged();
     if (result == ZipChanged)
-        files_.logError(QStringLiteral("Changed zip ") + path.toLower());
+        files_.logError(QStringLiteral("Changed zip ") + Fs::lower(path));
     else if (result != ZipAborted)
-        files_.logError(QStringLiteral("Cannot write zip ") + path.toLower());
+        files_.logError(QStringLiteral("Cannot write zip ") + Fs::lower(path));
     return false;
 }
 
@@ -187,7 +187,7 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     AppState &state = host_.state();
     ZipComponent &zip = host_.zip();
     host_.clearEntries();
-    state.ActiveArchive = path.toLower();
+    state.ActiveArchive = Fs::lower(path);
     zip.Flag10 = false;
     zip.EntrySpec = QStringLiteral("*.*");
     zip.ArchivePath = path;
@@ -266,7 +266,7 @@ ArchiveCleaner::Match ArchiveCleaner::matchEntry(int i, int k, const QString &en
         result = zip.DeleteEntries();
     }
     if (isDamageCode(result)) {
-        state.ActiveArchive = path.toLower();
+        state.ActiveArchive = Fs::lower(path);
         applyDamageRule(path, false, true); // no ErrorLog line for damage met by a purge
         host_.selectFile(i, false);
         return Match::Damaged;

@@ -48,7 +48,7 @@ void FolderWalk::WalkFolder(const QString &start) {
         pending.pop_back();
         if (state.AbortRequested)
             return;
-        host_.setWindowCaption(folder.toLower());
+        host_.setWindowCaption(Fs::lower(folder));
         yielder_.maybe();
         if (!state.Running)
             continue;
@@ -65,7 +65,7 @@ void FolderWalk::WalkFolder(const QString &start) {
         // A folder that cannot be entered is reported and skipped with all below it;
         // the rest of the tree is still cleaned.
         if (!host_.setDirPath(folder)) {
-            QString shown = folder.toLower();
+            QString shown = Fs::lower(folder);
             if (shown.size() > 1)
                 shown.chop(1);
             files_.logError(QStringLiteral("Cannot enter ") + shown);

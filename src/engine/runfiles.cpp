@@ -69,7 +69,7 @@ QStringList RunFiles::statsRecord(const RunTotals &t, const QString &savedFolder
     };
     return {
         end.toString(QStringLiteral("MM-dd-yyyy HH:mm:ss")),
-        u' ' + savedFolder.toLower(),
+        u' ' + Fs::lower(savedFolder),
         line(t.Zips, " - Zip's"),
         line(t.BytesTested, " - bytes tested"),
         line(t.TotalBytesTested, " - total bytes tested"),

@@ -275,7 +275,7 @@ void Form1::focusEntries() {
     List1->setFocus();
 }
 void Form1::setStatusCaption(const QString &text) {
-    SSPanel1->setCaption(text);
+    SSPanel1->setCaption(Fs::display(text));
 }
 void Form1::setProgressStyle(int style) {
     SSPanel2->setProgressStyle(style);
@@ -290,7 +290,7 @@ void Form1::setProgressPercent(int percent) {
     SSPanel2->setProgressPercent(percent);
 }
 void Form1::setWindowCaption(const QString &text) {
-    setWindowTitle(text);
+    setWindowTitle(Fs::display(text));
 }
 void Form1::setProcessedText(const QString &text) {
     Label2->setText(text);

@@ -2,6 +2,7 @@
 // list's pop-up menu.
 #include "shell/form1.h"
 
+#include "common/fs.h"
 #include "components/dirlistbox.h"
 #include "components/diskinfo.h"
 #include "components/drivelistbox.h"
@@ -49,7 +50,7 @@ void Form1::File1_Click() {
     const QString name = File1->FileName();
     if (name.isEmpty())
         return;
-    SSPanel1->setCaption(name.toLower());
+    SSPanel1->setCaption(Fs::display(Fs::lower(name)));
     ArchiveTest();
 }
 

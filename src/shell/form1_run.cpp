@@ -1,6 +1,7 @@
 // Form1's part of the clean-all run's end: the statistics window.
 #include "shell/form1.h"
 
+#include "common/fs.h"
 #include "common/numbertext.h"
 #include "windows/form4.h"
 
@@ -37,7 +38,7 @@ void Form1::showStatistics(const QString &savedFolder) {
         return NumberText::grouped(value) + QLatin1String(suffix);
     };
     Form4 &f = *Form4_;
-    f.Label7->setText(savedFolder.toLower());
+    f.Label7->setText(Fs::display(Fs::lower(savedFolder)));
     f.Label1->setText(figure(t.Zips, " - total zip's"));
     f.Label6->setText(figure(t.CleanedZips, " - cleaned zip's"));
     f.Label2->setText(figure(double(t.PatternCount), " - in purge.txt"));

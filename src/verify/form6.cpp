@@ -3,6 +3,7 @@
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
 #include "common/desktopservices.h"
+#include "common/fs.h"
 #include "common/like.h"
 #include "common/purgelistadd.h"
 #include "common/selectedentries.h"
@@ -193,7 +194,7 @@ void Form6::XceedZip1_Listing(const ZipEntryInfo &entry) {
 void Form6::ListArchive() {
     Busy busy(this);
     setCursor(Qt::WaitCursor);
-    Label2->setText(VerifyArchive.toLower());
+    Label2->setText(Fs::display(Fs::lower(VerifyArchive)));
     Label2->setToolTip(Label2->text());
     List1->clear();
     XceedZip1->Flag10 = false;
@@ -205,8 +206,9 @@ void Form6::ListArchive() {
         DamagedArchiveRule rule; // renamed whatever the volume; nothing goes to the ErrorLog
         rule.report = [this](const QString &lowerPath) {
             if (!state_.unattended() && state_.desktop)
-                state_.desktop->messageBox(this, QStringLiteral("CRC error in - ") + lowerPath,
-                                           QStringLiteral("Arcsweep error"), MsgIcon::Critical);
+                state_.desktop->messageBox(
+                    this, QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
+                    QStringLiteral("Arcsweep error"), MsgIcon::Critical);
         };
         rule.apply(VerifyArchive);
     } else if (result != ZipOk) {

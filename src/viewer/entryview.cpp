@@ -6,6 +6,7 @@
 #include "common/damagedarchiverule.h"
 #include "common/desktopservices.h"
 #include "common/entrypath.h"
+#include "common/fs.h"
 #include "components/zipcomponent.h"
 #include "viewer/cp437.h"
 #include "viewer/form2.h"
@@ -194,8 +195,9 @@ void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
         DamagedArchiveRule rule;
         rule.report = [&](const QString &lowerPath) {
             if (state.desktop)
-                state.desktop->messageBox(window, QStringLiteral("CRC error in - ") + lowerPath,
-                                          QStringLiteral("Arcsweep error"), MsgIcon::Critical);
+                state.desktop->messageBox(
+                    window, QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
+                    QStringLiteral("Arcsweep error"), MsgIcon::Critical);
         };
         rule.mayRename = [&caller](const QString &realPath) { return caller.mayRename(realPath); };
         rule.apply(archive);

@@ -34,11 +34,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"abcbc", "a*bc", true}, Case{"abcbd", "a*bc", false},
         // Digits.
         Case{"read1.nfo", "read#.nfo", true}, Case{"reada.nfo", "read#.nfo", false},
-        Case{"v12.txt", "v##.txt", true}, Case{"v1.txt", "v##.txt", false},
+        Case{"v12.txt", "v##.txt", true}, Case{"v1.txt", "v##.txt", false}, Case{"9", "#", true},
+        Case{"0", "#", true}, Case{"/", "#", false}, Case{":", "#", false},
+        Case{"\u0669", "#", false}, // an Arabic-Indic nine is no decimal digit here
         // Lists, ranges, negation.
         Case{"readme.txt", "[!a-m]*.txt", true}, Case{"install.txt", "[!a-m]*.txt", false},
         Case{"b.txt", "[abc].txt", true}, Case{"d.txt", "[abc].txt", false},
         Case{"q.txt", "[a-z].txt", true}, Case{"5.txt", "[0-9].txt", true},
+        Case{"z", "[a-z]", true}, Case{"a", "[a-z]", true}, Case{"{", "[a-z]", false},
         Case{"-.txt", "[-a].txt", true}, Case{"-.txt", "[a-].txt", true},
         Case{"b.txt", "[-a].txt", false}, Case{"-.txt", "[!-a].txt", false},
         Case{"x.txt", "[!-a].txt", true}, Case{"m.txt", "[a-cm-o].txt", true},

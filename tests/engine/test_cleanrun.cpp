@@ -213,6 +213,22 @@ TEST(ArchiveCleaning, DoubleDizKeepsOneCopyWithItsContent) {
     EXPECT_EQ(run.stats.labels["Label4"], QStringLiteral("1 - double diz's"));
 }
 
+TEST(ArchiveCleaning, ASingleDizIsLeftAloneAndTheLogsStartEmptyEachRun) {
+    RunFixture run;
+    run.purgeList({"nothing.here"});
+    const QString archive = run.tree + "/Single.ZIP";
+    ASSERT_TRUE(writeZip(archive, {{"FILE_ID.DIZ", "one copy"}, {"Other.TXT", "x"}}));
+    const QByteArray before = fileBytes(archive);
+    // What an earlier run left in the logs.
+    writeFile(run.appFile(DataFile::ErrorLog), "Bad zip /earlier/run.zip\r\n");
+    writeFile(run.appFile(DataFile::VerifyList), "/earlier/run.zip\r\n");
+    run.clean();
+    EXPECT_EQ(fileBytes(archive), before);
+    EXPECT_EQ(run.totals().DoubleDiz, 0);
+    EXPECT_TRUE(run.errorLog().isEmpty());
+    EXPECT_TRUE(run.verifyList().isEmpty());
+}
+
 TEST(ArchiveCleaning, DoubleDizRepairChangesNothingWhenTheCopyCannotBeTakenOut) {
     RunFixture run;
     run.purgeList({"nothing.here"});

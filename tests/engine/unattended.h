@@ -20,6 +20,7 @@ struct Finished {
     bool ended = false;
     int exitCode = -1;
     QString out, err;
+    QByteArray errBytes; // standard error as written
 };
 
 class Unattended {
@@ -71,7 +72,8 @@ public:
             process.kill();
         done.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         done.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-        done.err = QString::fromLocal8Bit(process.readAllStandardError());
+        done.errBytes = process.readAllStandardError();
+        done.err = QString::fromLocal8Bit(done.errBytes);
         return done;
     }
 

@@ -9,9 +9,11 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace arcsweep;
 using namespace arcsweep::test;
@@ -364,6 +366,35 @@ TEST(EntryNames, DeleteAndAddTouchOnlyTheChosenEntry) {
     form.Command1_Click();
     EXPECT_EQ(app.entries(), (QStringList{"file1.nfo", "read11.nfo"}));
     EXPECT_EQ(fileBytes(app.appFile(DataFile::PurgeList)), QByteArray("x\r\nfile[1].nfo\r\n"));
+}
+
+} // namespace
+
+namespace {
+
+// Names that are not UTF-8: shown readable, worked on by their bytes.
+TEST(Browser, ANameThatIsNotUtf8IsShownWithAReplacementAndWorkedOnByItsBytes) {
+    AppFixture app;
+    const QByteArray folder = QFile::encodeName(app.tree) + "/Caf\xe9 Zips";
+    ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+    const QByteArray archive = folder + "/Caf\xe9.ZIP";
+    const QString scratch = app.tree + QStringLiteral("/scratch.zip");
+    ASSERT_TRUE(
+        writeZip(scratch, {{QStringLiteral("Junk.TXT"), "j"}, {QStringLiteral("Keep.TXT"), "k"}}));
+    ASSERT_EQ(::rename(QFile::encodeName(scratch).constData(), archive.constData()), 0);
+    Form1 &form = app.makeForm();
+    app.browse(app.tree);
+    const auto items = form.Dir1->findItems(QStringLiteral("Caf\uFFFD Zips"), Qt::MatchEndsWith);
+    ASSERT_EQ(items.size(), 1);
+    doubleClickRow(form.Dir1, form.Dir1->row(items.first()));
+    ASSERT_EQ(form.File1->count(), 1);
+    EXPECT_EQ(form.File1->item(0)->text(), QStringLiteral("Caf\uFFFD.ZIP"));
+    EXPECT_EQ(app.entries(), (QStringList{"junk.txt", "keep.txt"}));
+    EXPECT_EQ(form.SSPanel1->Caption(), QStringLiteral("caf\uFFFD.zip"));
+    app.selectEntries({QStringLiteral("junk.txt")});
+    pressKey(&form, Qt::Key_Delete);
+    EXPECT_EQ(app.entries(), QStringList{"keep.txt"});
+    QProcess::execute(QStringLiteral("rm"), {"-rf", app.tree}); // Qt's removal cannot spell it
 }
 
 } // namespace

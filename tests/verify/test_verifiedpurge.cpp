@@ -68,6 +68,49 @@ TEST_F(VerifiedPurgeTest, BracketAndNumberSignLinesArePatterns) {
     EXPECT_EQ(entriesOf(f->List1), (QStringList{"file[1].nfo", "read#1.nfo", "z.nfo"}));
 }
 
+TEST_F(VerifiedPurgeTest, WildcardLinesAndAdjacentMatchesAreAllPurged) {
+    purgeList({"*.bak"});
+    const QString first = zipOf(QStringLiteral("First.zip"),
+                                {"Ad*.nfo", "Bbs?.nfo", "Keep1.nfo", "Keep2.nfo", "Keep3.nfo"});
+    // Matches side by side in list order, and a name that only the wildcards catch.
+    const QString second =
+        zipOf(QStringLiteral("Second.zip"),
+              {"Ad1.nfo", "Ad2.nfo", "AdX.nfo", "Bbs1.nfo", "Bbs22.nfo", "Keep.nfo", "Other.nfo"});
+    Form6 *f = startVerification({first, second});
+    ASSERT_NE(f, nullptr);
+    add(f, QStringLiteral("ad*.nfo"));
+    add(f, QStringLiteral("bbs?.nfo"));
+    EXPECT_EQ(linesOf(DataFile::VerifiedPurgeList), (QStringList{"ad*.nfo", "bbs?.nfo"}));
+    next(f);
+    EXPECT_EQ(namesIn(second), (QStringList{"Bbs22.nfo", "Keep.nfo", "Other.nfo"}));
+    EXPECT_EQ(entriesOf(f->List1), (QStringList{"bbs22.nfo", "keep.nfo", "other.nfo"}));
+}
+
+TEST_F(VerifiedPurgeTest, DamageMetByTheVerifiedPurgeIsSaidAndStopsIt) {
+    purgeList({"*.bak"});
+    const QString first = zipOf(QStringLiteral("First.zip"), {"Ad.nfo", "Keep1.nfo", "Keep2.nfo"});
+    const QString second =
+        zipOf(QStringLiteral("Second.zip"), {"Ad.nfo", "Keep1.nfo", "Keep2.nfo"});
+    Form6 *f = startVerification({first, second});
+    ASSERT_NE(f, nullptr);
+    add(f, QStringLiteral("ad.nfo"));
+    // The second archive lists as sound, then its directory is gone before the purge.
+    QObject::connect(
+        f->XceedZip1, &ZipComponent::Listing, f,
+        [&] {
+            QByteArray bytes = fileBytes(second);
+            bytes.chop(22);
+            writeFile(second, bytes);
+        },
+        Qt::SingleShotConnection);
+    next(f);
+    ASSERT_EQ(app.desktop.boxes.size(), 1);
+    EXPECT_EQ(app.desktop.boxes[0].text, QStringLiteral("Zip crc error, can't purge file"));
+    EXPECT_EQ(app.desktop.boxes[0].title, QStringLiteral("Arcsweep"));
+    EXPECT_TRUE(f->Command2->isEnabled());        // the buttons are back
+    EXPECT_FALSE(QFile::exists(second + ".bad")); // it keeps its name
+}
+
 TEST_F(VerifiedPurgeTest, DeleteKeyAdvancesAndTheMenusDeleteStays) {
     purgeList({"*.bak"});
     const QString first = zipOf(QStringLiteral("First.zip"), {"A.nfo", "B.nfo", "C.txt"});
