@@ -1,3 +1,4 @@
+#include "common/appfolder.h"
 #include "common/appstate.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
@@ -47,7 +48,7 @@ int main(int argc, char **argv) {
 
     QtDesktopServices desktop;
     AppState state;
-    state.AppFolder = QDir::cleanPath(QCoreApplication::applicationDirPath());
+    state.AppFolder = setUpAppFolder(QCoreApplication::applicationDirPath()).path;
     state.CommandLine = folder;
     state.desktop = &desktop;
 

@@ -1,5 +1,8 @@
 // Renders the program's windows to PNG files on the offscreen platform, with a small
-// demonstration tree so that the browser shows real archives.
+// demonstration tree so that the browser shows real archives. Under QT_SCALE_FACTOR the
+// files are named after the scale (Form1-scale2.png) and hold the device pixels. Captions
+// and buttons whose text needs more room than the window gives them are listed on
+// standard output.
 #include "common/appstate.h"
 #include "common/desktopservices.h"
 #include "components/dirlistbox.h"
@@ -12,8 +15,10 @@
 #include "windows/form3.h"
 #include "windows/form4.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -41,12 +46,49 @@ void writeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entr
     zip_close(archive);
 }
 
+// Lists the labels and buttons of `window` whose text does not fit their box.
+void reportClipped(QWidget *window, const QString &name) {
+    const auto report = [&](QWidget *w, const QString &text, QSize needed, QSize room) {
+        if (needed.width() <= room.width() && needed.height() <= room.height())
+            return;
+        std::printf("clipped: %s %s \"%s\" needs %dx%d, has %dx%d\n", qPrintable(name),
+                    w->metaObject()->className(), qPrintable(text), needed.width(), needed.height(),
+                    room.width(), room.height());
+    };
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (!label->isVisibleTo(window) || label->text().isEmpty() || label->wordWrap())
+            continue;
+        const QSize text = label->fontMetrics().size(Qt::TextShowMnemonic, label->text());
+        report(label, label->text(), text, label->contentsRect().size());
+    }
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        if (!button->isVisibleTo(window) || button->text().isEmpty())
+            continue;
+        // The text, its icon, and the style's margin and frame around them.
+        const QStyle *style = button->style();
+        const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+                           2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+        QSize needed = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+        if (!button->icon().isNull())
+            needed.rwidth() += button->iconSize().width() + 4;
+        needed += QSize(margin, 2);
+        report(button, button->text(), needed, button->size());
+    }
+}
+
+QString scaleSuffix() {
+    const qreal scale = qApp->devicePixelRatio();
+    return qFuzzyCompare(scale, 1.0) ? QString() : QStringLiteral("-scale%1").arg(scale);
+}
+
 bool save(QWidget *w, const QString &folder, const QString &name) {
     w->show();
     QApplication::processEvents();
-    const QString path = folder + u'/' + name + QStringLiteral(".png");
+    const QString file = name + scaleSuffix();
+    const QString path = folder + u'/' + file + QStringLiteral(".png");
     const bool ok = w->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    reportClipped(w, file);
     return ok;
 }
 
