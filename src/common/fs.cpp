@@ -1,6 +1,9 @@
 #include "common/fs.h"
 
+#include <QCollator>
 #include <QDir>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <climits>
@@ -220,6 +223,16 @@ QStringList folders(const QString &folder, bool followLinks) {
             return false;
         const QString path = joined(folder, name);
         return isDir(path) && (followLinks || !isSymLink(path));
+    });
+}
+
+void sortNames(QStringList &names) {
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(false);
+    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) {
+        const int c = collator.compare(a, b);
+        return c != 0 ? c < 0 : a < b;
     });
 }
 

@@ -40,6 +40,8 @@ QString currentPath();
 // `followLinks`). "." and ".." never; hidden names included. Unsorted.
 QStringList files(const QString &folder, const QString &suffix = QString());
 QStringList folders(const QString &folder, bool followLinks);
+// Names in the order the lists show them: case ignored, then exact.
+void sortNames(QStringList &names);
 
 // Adds the owner's write bit to a regular file; never follows a link. True when the
 // file is writable by its owner afterwards.

@@ -2,7 +2,6 @@
 
 #include "common/fs.h"
 
-#include <QCollator>
 #include <QKeyEvent>
 #include <QStyle>
 
@@ -26,10 +25,7 @@ bool DirListBox::setPath(const QString &path) {
     const QString clean = Fs::absolute(path);
 
     QStringList subfolders = Fs::folders(clean, true);
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(subfolders.begin(), subfolders.end(),
-              [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+    Fs::sortNames(subfolders);
 
     clear();
     const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);

@@ -2,10 +2,6 @@
 
 #include "common/fs.h"
 
-#include <QCollator>
-
-#include <algorithm>
-
 namespace arcsweep {
 
 namespace {
@@ -47,13 +43,7 @@ void FileListBox::Refresh() {
         const QString suffix = pattern_.startsWith(u'*') ? pattern_.mid(1) : pattern_;
         names = Fs::files(path_, suffix);
     }
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(false);
-    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) {
-        const int c = collator.compare(a, b);
-        return c != 0 ? c < 0 : a < b;
-    });
+    Fs::sortNames(names);
     // The selected file stays selected while it is still there.
     const QString selected = FileName();
     const QSignalBlocker block(this);

@@ -158,7 +158,7 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
     return zip_int64_t(done);
 }
 
-bool ZipArchiveFile::pathHoldsOriginal() const {
+bool ZipArchiveFile::isStillAtItsPath() const {
     Identity now;
     return identityAt(realPath_, now) && now == identity_;
 }
@@ -172,7 +172,7 @@ int ZipArchiveFile::beginRewrite(const Identity *expected) {
         return errno == EWOULDBLOCK ? ZipChanged : ZipCannotWrite;
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || Identity::of(st) != identity_ ||
-        (expected && *expected != identity_) || !pathHoldsOriginal())
+        (expected && *expected != identity_) || !isStillAtItsPath())
         return ZipChanged;
 
     const qsizetype slash = realPath_.lastIndexOf('/');
@@ -211,7 +211,7 @@ int ZipArchiveFile::commitRewrite() {
         rollbackRewrite();
         return ZipCannotWrite;
     }
-    if (!pathHoldsOriginal()) {
+    if (!isStillAtItsPath()) {
         rollbackRewrite();
         return ZipChanged;
     }

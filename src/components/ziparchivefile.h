@@ -41,6 +41,9 @@ public:
     qint64 size() const { return identity_.size; }
     const Identity &identity() const { return identity_; }
 
+    // The path still holds the very file that was opened, unchanged.
+    bool isStillAtItsPath() const;
+
     // A new read-only libzip source over this file. This object must outlive it.
     zip_source_t *createSource(zip_error_t *error);
 
@@ -67,7 +70,6 @@ private:
     static zip_int64_t callback(void *self, void *data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t handle(void *data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t read(void *data, zip_uint64_t len);
-    bool pathHoldsOriginal() const;
 
     int fd_ = -1;
     Identity identity_;

@@ -3,9 +3,9 @@
 #include "common/entrypath.h"
 #include "common/fs.h"
 #include "common/like.h"
-#include "components/ziparchivefile.h"
-#include "components/ziplayout.h"
+#include "components/zipreading.h"
 #include "components/ziprewrite.h"
+#include "components/ziptestahead.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -56,70 +55,6 @@ public:
 private:
     bool all_ = false;
     QStringList patterns_;
-};
-
-// Failures of the file system rather than of the archive's content.
-bool isSystemError(int zipError) {
-    switch (zipError) {
-    case ZIP_ER_OPEN:
-    case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
-    case ZIP_ER_TELL:
-    case ZIP_ER_WRITE:
-    case ZIP_ER_CLOSE:
-    case ZIP_ER_RENAME:
-    case ZIP_ER_REMOVE:
-    case ZIP_ER_TMPOPEN:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Result code for a libzip error met while reading an entry.
-int readFailureCode(int zipError) {
-    switch (zipError) {
-    case ZIP_ER_CRC:
-    case ZIP_ER_ZLIB:
-    case ZIP_ER_COMPRESSED_DATA:
-        return ZipDataDamaged;
-    case ZIP_ER_COMPNOTSUPP:
-    case ZIP_ER_ENCRNOTSUPP:
-    case ZIP_ER_NOPASSWD:
-    case ZIP_ER_WRONGPASSWD:
-    case ZIP_ER_OPNOTSUPP:
-        return ZipUnsupported;
-    case ZIP_ER_CANCELLED:
-        return ZipAborted;
-    default:
-        return isSystemError(zipError) ? ZipUnreadable : ZipStructureDamaged;
-    }
-}
-
-// Whether this build of libzip can read the entry's data: not encrypted (we have
-// no password) and compressed with a method it decodes.
-bool canDecode(const zip_stat_t &st) {
-    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
-        return false;
-    return (st.valid & ZIP_STAT_COMP_METHOD) && zip_compression_method_supported(st.comp_method, 0);
-}
-
-ZipEntryInfo entryInfo(const zip_stat_t &st) {
-    ZipEntryInfo info;
-    info.FileName = QString::fromUtf8(st.name); // libzip converts CP437 names to UTF-8
-    info.Size = (st.valid & ZIP_STAT_SIZE) ? qint64(st.size) : 0;
-    info.PSize = (st.valid & ZIP_STAT_COMP_SIZE) ? qint64(st.comp_size) : 0;
-    info.Encrypted = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
-    info.Method = (st.valid & ZIP_STAT_COMP_METHOD) ? int(st.comp_method) : 0;
-    return info;
-}
-
-struct EntryFile {
-    zip_file_t *file;
-    ~EntryFile() {
-        if (file != nullptr)
-            zip_fclose(file);
-    }
 };
 
 // A file being extracted below a folder. The folders on the way are created as
@@ -197,31 +132,6 @@ private:
 
 } // namespace
 
-// An archive opened for an operation: the file, libzip's reading of it, our own map
-// of its records, and the changes gathered for it.
-struct ZipComponent::Loaded {
-    QString path;
-    ZipArchiveFile file;
-    zip_t *za = nullptr;
-    ZipLayout::Result layout;
-    std::vector<QString> names; // per entry, as Listing reports them
-    std::unique_ptr<ZipRewrite> rewrite;
-
-    Loaded() = default;
-    Loaded(const Loaded &) = delete;
-    Loaded &operator=(const Loaded &) = delete;
-    ~Loaded() { closeReader(); }
-    void closeReader() {
-        if (za != nullptr)
-            zip_discard(std::exchange(za, nullptr));
-    }
-    ZipRewrite &changes() {
-        if (!rewrite)
-            rewrite = std::make_unique<ZipRewrite>(file.fd(), layout);
-        return *rewrite;
-    }
-};
-
 // Marks the component busy for one operation. An Abort left over from before the
 // operation does not stop it.
 class ZipComponent::Operation {
@@ -243,93 +153,13 @@ private:
     ZipComponent &component_;
 };
 
-ZipComponent::ZipComponent(QObject *parent) : QObject(parent) {}
-
-ZipComponent::~ZipComponent() {
-    if (inflater_ != nullptr)
-        libdeflate_free_decompressor(inflater_);
+ZipComponent::ZipComponent(QObject *parent)
+    : QObject(parent), tester_(std::make_unique<ZipEntryTester>()) {
+    tester_->stop = [this] { return Abort; };
+    tester_->progress = [this](double done, double total) { reportProgress(done, total); };
 }
 
-namespace {
-// Entries up to this size (packed and unpacked) are tested whole; larger ones stream.
-constexpr zip_uint64_t kWholeEntryLimit = 8 * 1024 * 1024;
-} // namespace
-
-int ZipComponent::testSmallEntry(zip_t *za, const zip_stat_t &st) {
-    const zip_flags_t needed =
-        ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
-    if ((st.valid & needed) != needed || st.size > kWholeEntryLimit ||
-        st.comp_size > kWholeEntryLimit ||
-        (st.comp_method != ZIP_CM_STORE && st.comp_method != ZIP_CM_DEFLATE))
-        return -1;
-    if (inflater_ == nullptr && (inflater_ = libdeflate_alloc_decompressor()) == nullptr)
-        return -1;
-    // The entry's bytes as stored: libzip still checks the local header and framing.
-    const EntryFile reader{zip_fopen_index(za, st.index, ZIP_FL_COMPRESSED)};
-    if (reader.file == nullptr)
-        return -1; // let the streaming read find and name the failure
-    if (packed_.size() < st.comp_size)
-        packed_.resize(st.comp_size);
-    zip_uint64_t got = 0;
-    while (got < st.comp_size) {
-        if (Abort)
-            return aborted();
-        const zip_int64_t n = zip_fread(reader.file, packed_.data() + got, st.comp_size - got);
-        if (n < 0)
-            return readFailureCode(zip_error_code_zip(zip_file_get_error(reader.file)));
-        if (n == 0)
-            return ZipStructureDamaged; // the data ends before its stated size
-        got += zip_uint64_t(n);
-    }
-    const unsigned char *data = packed_.data();
-    if (st.comp_method == ZIP_CM_DEFLATE) {
-        if (unpacked_.size() < st.size)
-            unpacked_.resize(st.size);
-        size_t used = 0;
-        // The stream must inflate to exactly the stated size; bytes after its end are ignored.
-        if (libdeflate_deflate_decompress_ex(inflater_, packed_.data(), got, unpacked_.data(),
-                                             st.size, &used, nullptr) != LIBDEFLATE_SUCCESS)
-            return ZipDataDamaged;
-        data = unpacked_.data();
-    } else if (st.size != st.comp_size) {
-        return ZipDataDamaged;
-    }
-    return libdeflate_crc32(0, data, st.size) == st.crc ? ZipOk : ZipDataDamaged;
-}
-
-int ZipComponent::testStreaming(zip_t *za, const zip_stat_t &st, double doneBytes,
-                                double totalBytes) {
-    // Stored data is its own size: the same verdict as the whole-entry test gives.
-    const zip_flags_t sizes = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD;
-    if ((st.valid & sizes) == sizes && st.comp_method == ZIP_CM_STORE && st.size != st.comp_size)
-        return ZipDataDamaged;
-    const EntryFile reader{zip_fopen_index(za, st.index, 0)};
-    if (reader.file == nullptr) {
-        const int rc = readFailureCode(zip_error_code_zip(zip_get_error(za)));
-        return rc == ZipUnsupported ? ZipOk : rc; // cannot be verified, which is not damage
-    }
-    const double compressed = (st.valid & ZIP_STAT_COMP_SIZE) ? double(st.comp_size) : 0;
-    const double size = (st.valid & ZIP_STAT_SIZE) ? double(st.size) : 0;
-    zip_uint64_t read = 0;
-    for (;;) {
-        if (Abort)
-            return aborted();
-        const zip_int64_t n = zip_fread(reader.file, buffer_.data(), buffer_.size());
-        if (n < 0) {
-            const int rc = readFailureCode(zip_error_code_zip(zip_file_get_error(reader.file)));
-            return rc == ZipUnsupported ? ZipOk : rc;
-        }
-        if (n == 0)
-            break;
-        read += zip_uint64_t(n);
-        const double fraction = size > 0 ? std::min(1.0, double(read) / size) : 1.0;
-        reportProgress(doneBytes + fraction * compressed, totalBytes);
-    }
-    // The data must come out at its stated size, as it must when tested whole.
-    if ((st.valid & ZIP_STAT_SIZE) && read != st.size)
-        return ZipDataDamaged;
-    return ZipOk;
-}
+ZipComponent::~ZipComponent() = default;
 
 int ZipComponent::aborted() {
     Abort = false;
@@ -343,57 +173,6 @@ void ZipComponent::reportProgress(double done, double total) {
     lastPercent_ = percent;
     statusClock_.restart();
     emit Status(percent);
-}
-
-int ZipComponent::load(Loaded &archive) {
-    archive.path = ArchivePath;
-    if (!archive.file.open(ArchivePath))
-        return ZipUnreadable;
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *source = archive.file.createSource(&error);
-    if (source == nullptr) {
-        zip_error_fini(&error);
-        return ZipUnreadable;
-    }
-    // Never ZIP_CHECKCONS: it rejects sound archives written with data descriptors.
-    archive.za = zip_open_from_source(source, ZIP_RDONLY, &error);
-    const int zipError = zip_error_code_zip(&error);
-    zip_error_fini(&error);
-    if (archive.za == nullptr) {
-        zip_source_free(source);
-        if (zipError == ZIP_ER_NOZIP)
-            return ZipNotAZip;
-        if (zipError == ZIP_ER_INCONS) {
-            // libzip refuses some intact archives; when our own walk finds the framing
-            // sound, we cannot read the archive but have no reason to call it damaged.
-            return ZipLayout::check(archive.file.fd(), archive.file.size()).consistent
-                       ? ZipUnsupported
-                       : ZipStructureDamaged;
-        }
-        return isSystemError(zipError) ? ZipUnreadable : ZipStructureDamaged;
-    }
-    // libzip reads archives whose entries overlap or whose local headers are
-    // missing; other readers call them damaged, and so do we.
-    archive.layout = ZipLayout::check(archive.file.fd(), archive.file.size());
-    const zip_int64_t count = zip_get_num_entries(archive.za, 0);
-    if (!archive.layout.consistent || archive.layout.entries != quint64(count))
-        return ZipStructureDamaged;
-    archive.names.reserve(size_t(count));
-    for (zip_uint64_t i = 0; i < zip_uint64_t(count); ++i) {
-        // Our map and libzip must be reading the same directory: a rewrite copies the
-        // records our map names, for entries libzip named and tested.
-        zip_stat_t st;
-        if (zip_stat_index(archive.za, i, 0, &st) != 0)
-            return ZipStructureDamaged;
-        const ZipLayout::Entry &mapped = archive.layout.map[i];
-        if (((st.valid & ZIP_STAT_CRC) && st.crc != mapped.crc) ||
-            ((st.valid & ZIP_STAT_COMP_SIZE) && st.comp_size != mapped.compressed))
-            return ZipUnsupported;
-        const char *name = zip_get_name(archive.za, i, ZIP_FL_ENC_GUESS);
-        archive.names.push_back(name ? QString::fromUtf8(name) : QString());
-    }
-    return ZipOk;
 }
 
 template <typename Body> int ZipComponent::run(Body body) {
@@ -419,56 +198,69 @@ int ZipComponent::AddEntries(int) {
     return run([this] { return addEntries(); });
 }
 
+void ZipComponent::TestAhead(const QStringList &paths) {
+    if (closed_)
+        return;
+    if (!ahead_)
+        ahead_ = std::make_unique<ZipTestAhead>();
+    ahead_->enqueue(paths);
+}
+
+void ZipComponent::StopTestingAhead() {
+    ahead_.reset();
+}
+
+void ZipComponent::Shutdown() {
+    closed_ = true;
+    Abort = true;
+    if (ahead_)
+        ahead_->cancel();
+}
+
 int ZipComponent::listEntries() {
     DiscardChanges();
-    auto archive = std::make_unique<Loaded>();
-    if (const int rc = load(*archive))
-        return rc;
-    const EntrySelection selection(EntrySpec);
-    for (zip_uint64_t i = 0; i < archive->names.size(); ++i) {
+    // Tested ahead on a worker: the verdict stands while the file is the one it read.
+    if (ahead_) {
+        ZipTestAhead::Result ready = ahead_->take(ArchivePath, [this](double done) {
+            reportProgress(done, 1);
+            return !Abort;
+        });
         if (Abort)
             return aborted();
-        zip_stat_t st;
-        if (zip_stat_index(archive->za, i, 0, &st) != 0)
-            return ZipStructureDamaged;
-        if (selection.matches(archive->names[i]))
-            emit Listing(entryInfo(st));
+        if (ready.archive && ready.archive->file.isStillAtItsPath()) {
+            if (!reportEntries(*ready.archive))
+                return aborted();
+            return finishListing(std::move(ready.archive), ready.code);
+        }
+    }
+    auto archive = std::make_unique<ZipOpened>();
+    if (const int rc = archive->open(ArchivePath))
+        return rc;
+    if (!reportEntries(*archive))
+        return aborted();
+    const int rc = tester_->testAll(archive->za, archive->entries.size());
+    return finishListing(std::move(archive), rc == ZipAborted ? aborted() : rc);
+}
+
+bool ZipComponent::reportEntries(const ZipOpened &archive) {
+    const EntrySelection selection(EntrySpec);
+    for (const ZipEntryInfo &entry : archive.entries) {
+        if (Abort)
+            return false;
+        if (selection.matches(entry.FileName))
+            emit Listing(entry);
         reportProgress(0, 1);
     }
-    if (const int rc = testEntries(*archive))
+    return true;
+}
+
+int ZipComponent::finishListing(std::unique_ptr<ZipOpened> archive, int rc) {
+    if (rc != ZipOk)
         return rc;
     reportProgress(1, 1);
     // Sound: what a following change needs of it is at hand.
     archive->closeReader();
     listed_ = std::move(archive);
-    return ZipOk;
-}
-
-int ZipComponent::testEntries(Loaded &archive) {
-    // Read every entry to its end: libzip checks the CRC only there.
-    std::vector<zip_stat_t> toTest;
-    double totalBytes = 0;
-    for (zip_uint64_t i = 0; i < archive.names.size(); ++i) {
-        zip_stat_t st;
-        if (zip_stat_index(archive.za, i, 0, &st) != 0)
-            return ZipStructureDamaged;
-        if (canDecode(st)) {
-            toTest.push_back(st);
-            totalBytes += (st.valid & ZIP_STAT_COMP_SIZE) ? double(st.comp_size) : 0;
-        }
-    }
-    double doneBytes = 0;
-    for (const zip_stat_t &st : toTest) {
-        if (Abort)
-            return aborted();
-        int rc = testSmallEntry(archive.za, st);
-        if (rc < 0)
-            rc = testStreaming(archive.za, st, doneBytes, totalBytes);
-        if (rc != ZipOk)
-            return rc;
-        doneBytes += (st.valid & ZIP_STAT_COMP_SIZE) ? double(st.comp_size) : 0;
-        reportProgress(doneBytes, totalBytes);
-    }
     return ZipOk;
 }
 
@@ -498,16 +290,16 @@ int ZipComponent::ApplyChanges() {
         gathering_ = false;
         if (!listed_)
             return int(ZipOk);
-        const std::unique_ptr<Loaded> archive = std::move(listed_);
+        const std::unique_ptr<ZipOpened> archive = std::move(listed_);
         return applyChanges(*archive);
     });
 }
 
-void ZipComponent::markDeletions(Loaded &archive) {
+void ZipComponent::markDeletions(ZipOpened &archive) {
     const EntrySelection selection(EntrySpec);
     // By index: with duplicate names a look-up by name finds only the first copy.
-    for (size_t i = 0; i < archive.names.size(); ++i)
-        if (selection.matches(archive.names[i]) &&
+    for (size_t i = 0; i < archive.entries.size(); ++i)
+        if (selection.matches(archive.entries[i].FileName) &&
             !(archive.rewrite && archive.rewrite->isDropped(i)))
             archive.changes().drop(i);
     if (!archive.rewrite)
@@ -518,7 +310,7 @@ void ZipComponent::markDeletions(Loaded &archive) {
             archive.rewrite->dropAdded(k);
 }
 
-int ZipComponent::markAddition(Loaded &archive) {
+int ZipComponent::markAddition(ZipOpened &archive) {
     const QString source = Fs::absolute(EntrySpec);
     const int fd =
         EntrySpec.isEmpty() ? -1 : ::open(Fs::encode(source).constData(), O_RDONLY | O_CLOEXEC);
@@ -553,7 +345,7 @@ int ZipComponent::markAddition(Loaded &archive) {
     return ZipOk;
 }
 
-int ZipComponent::applyChanges(Loaded &archive) {
+int ZipComponent::applyChanges(ZipOpened &archive) {
     if (!archive.rewrite || !archive.rewrite->changes())
         return ZipOk; // nothing to remove or add: the file is not touched
     if (Abort)
@@ -587,8 +379,8 @@ int ZipComponent::deleteEntries() {
         markDeletions(*listed_);
         return ZipOk;
     }
-    Loaded archive;
-    if (const int rc = load(archive))
+    ZipOpened archive;
+    if (const int rc = archive.open(ArchivePath))
         return rc;
     archive.closeReader();
     markDeletions(archive);
@@ -598,11 +390,11 @@ int ZipComponent::deleteEntries() {
 int ZipComponent::addEntries() {
     if (gathering_ && listed_ && listed_->path == ArchivePath)
         return markAddition(*listed_);
-    Loaded archive;
+    ZipOpened archive;
     const int probe = Fs::isFile(Fs::absolute(EntrySpec)) ? 0 : ZipNothingToDo;
     if (probe)
         return probe;
-    if (const int rc = load(archive))
+    if (const int rc = archive.open(ArchivePath))
         return rc;
     archive.closeReader();
     if (const int rc = markAddition(archive))
@@ -613,8 +405,8 @@ int ZipComponent::addEntries() {
 int ZipComponent::extractEntries() {
     if (ExtractFolder.isEmpty() || !QDir().mkpath(ExtractFolder))
         return ZipCannotWrite;
-    Loaded archive;
-    if (const int rc = load(archive))
+    ZipOpened archive;
+    if (const int rc = archive.open(ArchivePath))
         return rc;
 
     struct Job {
@@ -625,11 +417,11 @@ int ZipComponent::extractEntries() {
     std::vector<Job> jobs;
     double totalBytes = 0;
     const EntrySelection selection(EntrySpec);
-    for (zip_uint64_t i = 0; i < archive.names.size(); ++i) {
+    for (zip_uint64_t i = 0; i < archive.entries.size(); ++i) {
         zip_stat_t st;
         if (zip_stat_index(archive.za, i, 0, &st) != 0)
             return ZipStructureDamaged;
-        const QString &name = archive.names[i];
+        const QString &name = archive.entries[i].FileName;
         if (!selection.matches(name))
             continue;
         // Folders and names that would leave the folder have no path: skipped.

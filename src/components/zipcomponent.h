@@ -10,9 +10,11 @@
 #include <vector>
 #include <zip.h>
 
-struct libdeflate_decompressor;
-
 namespace arcsweep {
+
+struct ZipOpened;
+class ZipEntryTester;
+class ZipTestAhead;
 
 // What a Listing event reports about one entry.
 struct ZipEntryInfo {
@@ -59,12 +61,17 @@ public:
 
     bool isBusy() const { return busy_; }
 
+    // Archives about to be listed, in the order they will be (added after those already
+    // given): worker threads open and
+    // test them ahead, and ListEntries takes their verdict when the file is still the
+    // one they read (else it tests anew). Events still come only during ListEntries,
+    // on the caller's thread, in the same order as without the workers.
+    void TestAhead(const QStringList &paths);
+    void StopTestingAhead();
+
     // The program is closing: the operation in progress stops at its next check and
     // returns ZipAborted, and every later call returns it at once, touching nothing.
-    void Shutdown() {
-        closed_ = true;
-        Abort = true;
-    }
+    void Shutdown();
     bool isShutDown() const { return closed_; }
     // How many operations have started: a Status handler tells a new one by it.
     quint64 operationCount() const { return operations_; }
@@ -75,27 +82,21 @@ signals:
     void Status(int completion);
 
 private:
-    struct Loaded;
     class Operation;
 
     // Runs one operation: refuses while busy or shut down, and reports an operation
     // that a shutdown overtook as aborted, whatever it found.
     template <typename Body> int run(Body body);
     int listEntries();
+    bool reportEntries(const ZipOpened &archive); // false when Abort stopped it
+    int finishListing(std::unique_ptr<ZipOpened> archive, int rc);
     int deleteEntries();
     int extractEntries();
     int addEntries();
-    // Opens ArchivePath and reads its directory through libzip and our own walk.
-    int load(Loaded &archive);
-    int testEntries(Loaded &archive);
-    // Tests one small entry whole: raw bytes in, one inflate, one CRC. -1 when the
-    // entry is not for this path (the streaming read then tests it).
-    int testSmallEntry(zip_t *za, const zip_stat_t &st);
-    int testStreaming(zip_t *za, const zip_stat_t &st, double doneBytes, double totalBytes);
     // Marks what EntrySpec selects in the archive's pending changes.
-    void markDeletions(Loaded &archive);
-    int markAddition(Loaded &archive);
-    int applyChanges(Loaded &archive);
+    void markDeletions(ZipOpened &archive);
+    int markAddition(ZipOpened &archive);
+    int applyChanges(ZipOpened &archive);
     int extractEntry(zip_t *za, quint64 index, const QString &path, double doneBytes,
                      double entryBytes, double totalBytes);
     int aborted();
@@ -106,12 +107,11 @@ private:
     quint64 operations_ = 0;
     int lastPercent_ = -1;
     QElapsedTimer statusClock_;
-    std::vector<char> buffer_; // the one read buffer of every operation
-    // Reused buffers of the whole-entry test, bounded by its size limit.
-    std::vector<unsigned char> packed_, unpacked_;
-    ::libdeflate_decompressor *inflater_ = nullptr;
+    std::vector<char> buffer_; // the read buffer of extraction
+    std::unique_ptr<ZipEntryTester> tester_;
+    std::unique_ptr<ZipTestAhead> ahead_;
     // The archive that the last successful listing read, while changes may follow.
-    std::unique_ptr<Loaded> listed_;
+    std::unique_ptr<ZipOpened> listed_;
     bool gathering_ = false;
 };
 

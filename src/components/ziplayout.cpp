@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -174,14 +176,19 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
     // the end of the file owns that file; else the last consistent one.
     const quint64 tailLen = std::min<quint64>(size, kEndSize + 0xffff);
     const quint64 tailStart = size - tailLen;
-    std::vector<uchar> tail(tailLen);
-    if (!readAt(fd, tailStart, tail.data(), tail.size()))
+    std::unique_ptr<uchar[]> tail(new uchar[tailLen]); // read over at once: no zeroing
+    if (!readAt(fd, tailStart, tail.get(), tailLen))
         return damaged("cannot read the end of the file");
     Result last = damaged("no end record describes a central directory");
     bool haveLast = false;
     Result owner;
     bool haveOwner = false;
     for (qint64 i = qint64(tailLen - kEndSize); i >= 0; --i) {
+        // Straight to the next "P" further back: most of a comment is never looked at twice.
+        const void *p = ::memrchr(tail.get(), 'P', size_t(i) + 1);
+        if (p == nullptr)
+            break;
+        i = static_cast<const uchar *>(p) - tail.get();
         const uchar *eocd = &tail[size_t(i)];
         Directory dir;
         if (le32(eocd) != kEndSig || !readDirectory(fd, tailStart + quint64(i), eocd, dir))

@@ -164,6 +164,7 @@ void CleanRun::endOfRun() {
     host_.refreshFiles();
     host_.setCleanButtonCaption(QStringLiteral("&Clean all"));
     host_.setProgressPercent(0);
+    host_.zip().StopTestingAhead();
     // A run stopped by closing the program tests nothing more.
     if (!state.Closing) {
         host_.archiveTest();

@@ -2,12 +2,12 @@
 
 #include "common/appstate.h"
 #include "common/fs.h"
+#include "components/zipcomponent.h"
 #include "engine/archivecleaner.h"
 #include "engine/runfiles.h"
 #include "engine/runhost.h"
 #include "engine/yielder.h"
 
-#include <QCollator>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -26,12 +26,17 @@ QStringList subfolders(const QString &folder) {
     names.erase(std::remove_if(names.begin(), names.end(),
                                [](const QString &name) { return name.startsWith(u'.'); }),
                 names.end());
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) {
-        const int c = collator.compare(a, b);
-        return c != 0 ? c < 0 : a < b;
-    });
+    Fs::sortNames(names);
+    return names;
+}
+
+// The archives of a folder as the archive list will show them, as full paths.
+QStringList archivesIn(const QString &folder) {
+    QStringList names = Fs::files(folder, QStringLiteral(".zip"));
+    Fs::sortNames(names);
+    const QString prefix = folder.endsWith(u'/') ? folder : folder + u'/';
+    for (QString &name : names)
+        name.prepend(prefix);
     return names;
 }
 
@@ -72,6 +77,20 @@ void FolderWalk::WalkFolder(const QString &start) {
             continue;
         }
         host_.setFilePath(folder);
+        // The workers test this folder's archives and those of the folder visited next
+        // ahead of their turn; the cleaning takes each verdict in its order.
+        QString base = folder;
+        if (base.size() > 1 && base.endsWith(u'/'))
+            base.chop(1);
+        QStringList ahead;
+        for (int i = 0; i < host_.fileCount(); ++i)
+            ahead.append(base == u"/" ? u'/' + host_.fileName(i) : base + u'/' + host_.fileName(i));
+        const QString next = !names.isEmpty()   ? folder + names.first() + u'/'
+                             : !pending.empty() ? pending.back()
+                                                : QString();
+        if (!next.isEmpty())
+            ahead += archivesIn(next);
+        host_.zip().TestAhead(ahead);
         cleaner_.CleanFolderArchives();
 
         for (auto it = names.crbegin(); it != names.crend(); ++it)
