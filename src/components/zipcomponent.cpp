@@ -199,10 +199,10 @@ int ZipComponent::AddEntries(int) {
 }
 
 void ZipComponent::TestAhead(const QStringList &paths) {
-    if (closed_)
+    if (closed_ || testAheadWorkers == 0)
         return;
     if (!ahead_)
-        ahead_ = std::make_unique<ZipTestAhead>();
+        ahead_ = std::make_unique<ZipTestAhead>(std::max(testAheadWorkers, 0));
     ahead_->enqueue(paths);
 }
 

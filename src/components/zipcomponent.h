@@ -68,6 +68,8 @@ public:
     // on the caller's thread, in the same order as without the workers.
     void TestAhead(const QStringList &paths);
     void StopTestingAhead();
+    // How many worker threads test ahead: one per core when negative, none at 0.
+    int testAheadWorkers = -1;
 
     // The program is closing: the operation in progress stops at its next check and
     // returns ZipAborted, and every later call returns it at once, touching nothing.

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QThread>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/file.h>
@@ -293,6 +294,29 @@ TEST_F(Rewrite, AMalformedLocalExtraFieldListsAndPurgesAlike) {
         EXPECT_EQ(remove(path, "purge.txt"), ZipOk);
         expectKeptByteForByte(before, fileBytes(path), {0});
     }
+}
+
+} // namespace
+
+namespace {
+
+// A verdict found ahead counts only for the file it was found on.
+TEST_F(Rewrite, AnArchiveChangedAfterItWasTestedAheadIsTestedAgain) {
+    const QString a = place(rawZip({rawEntry("A.TXT", "a")}), "A.ZIP");
+    const QString b = place(rawZip({rawEntry("B.TXT", "b"), rawEntry("C.TXT", "c")}), "B.ZIP");
+    zip.TestAhead({a, b});
+    int code = -1;
+    EXPECT_EQ(listed(a, &code), QStringList{"A.TXT"});
+    EXPECT_EQ(code, ZipOk);
+    QThread::msleep(50); // the workers have had time to test B as it was
+    QByteArray broken = buildZip(rawZip({rawEntry("B.TXT", QByteArray("b").repeated(500))}));
+    broken[100] = char(broken[100] ^ 1);
+    const QString other = dir.filePath("other");
+    writeFile(other, broken);
+    ASSERT_EQ(::rename(QFile::encodeName(other), QFile::encodeName(b)), 0);
+    EXPECT_EQ(listed(b, &code), QStringList{"B.TXT"});
+    EXPECT_EQ(code, ZipDataDamaged);
+    zip.StopTestingAhead();
 }
 
 } // namespace

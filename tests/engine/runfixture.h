@@ -33,8 +33,12 @@ struct StatsShown {
 
 class RunFixture : public AppFixture {
 public:
-    RunFixture() {
-        makeForm(false);
+    // `build` makes the window (a test may give a subclass that watches it).
+    explicit RunFixture(const std::function<void(RunFixture &)> &build = {}) {
+        if (build)
+            build(*this);
+        else
+            makeForm(false);
         form->Drive1->setDrive(tree);
         browse(tree);
     }

@@ -38,11 +38,11 @@ public:
     }
 
     // Builds the main window; with `load` runs the start-up steps too.
-    Form1 &makeForm(bool load = true) {
-        form = std::make_unique<Form1>(state);
+    template <typename Window = Form1> Window &makeForm(bool load = true) {
+        form = std::make_unique<Window>(state);
         if (load)
             form->Form_Load();
-        return *form;
+        return static_cast<Window &>(*form);
     }
 
     // Points the browser at a folder, as a user choosing it would.
