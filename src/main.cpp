@@ -11,10 +11,16 @@
 #include <QDir>
 
 #include <cstdio>
+#include <cstdlib>
 
 using namespace arcsweep;
 
 int main(int argc, char **argv) {
+    // With TZ unset the C library looks at /etc/localtime again for every time it
+    // converts (one per entry of an archive); named once, it is read once.
+    if (std::getenv("TZ") == nullptr)
+        ::setenv("TZ", ":/etc/localtime", 0);
+
     // The whole command line is one folder path: the arguments joined with blanks.
     QStringList words;
     for (int i = 1; i < argc; ++i)

@@ -105,15 +105,27 @@ QString likeLiteral(const QString &name) {
     return pattern;
 }
 
-bool likeIsValid(QStringView pattern) {
-    std::vector<Token> tokens;
-    return tokenize(pattern, tokens);
+struct LikePattern::Tokens {
+    std::vector<Token> list;
+};
+
+LikePattern::LikePattern(QStringView pattern) : tokens_(std::make_unique<Tokens>()) {
+    if (!tokenize(pattern, tokens_->list))
+        tokens_.reset();
 }
 
-bool likeMatch(QStringView name, QStringView pattern) {
-    std::vector<Token> tokens;
-    if (!tokenize(pattern, tokens))
+LikePattern::~LikePattern() = default;
+LikePattern::LikePattern(LikePattern &&) noexcept = default;
+LikePattern &LikePattern::operator=(LikePattern &&) noexcept = default;
+
+bool LikePattern::isValid() const {
+    return tokens_ != nullptr;
+}
+
+bool LikePattern::matches(QStringView name) const {
+    if (!tokens_)
         return false;
+    const std::vector<Token> &tokens = tokens_->list;
     // Greedy matching with a single resume point: since every token but the star
     // takes exactly one character, the last star seen is the only one worth retrying.
     size_t t = 0;
@@ -137,6 +149,14 @@ bool likeMatch(QStringView name, QStringView pattern) {
     while (t < tokens.size() && tokens[t].kind == Token::Star)
         ++t;
     return t == tokens.size();
+}
+
+bool likeIsValid(QStringView pattern) {
+    return LikePattern(pattern).isValid();
+}
+
+bool likeMatch(QStringView name, QStringView pattern) {
+    return LikePattern(pattern).matches(name);
 }
 
 } // namespace arcsweep

@@ -3,7 +3,26 @@
 #include <QString>
 #include <QStringView>
 
+#include <memory>
+
 namespace arcsweep {
+
+// A Like pattern read once, for matching many names against it (the rules are those
+// of likeMatch below).
+class LikePattern {
+public:
+    explicit LikePattern(QStringView pattern);
+    ~LikePattern();
+    LikePattern(LikePattern &&) noexcept;
+    LikePattern &operator=(LikePattern &&) noexcept;
+
+    bool isValid() const;
+    bool matches(QStringView name) const;
+
+private:
+    struct Tokens;
+    std::unique_ptr<Tokens> tokens_; // null when the pattern is malformed
+};
 
 // Matches a whole name against a Like pattern: "*" any run, "?" one character,
 // "#" one decimal digit, "[list]" one character of the list ("a-z" ranges by code,

@@ -3,10 +3,12 @@
 #include "common/fs.h"
 #include "components/zipresult.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,6 +19,7 @@ namespace arcsweep {
 namespace {
 
 constexpr qint64 kWritebackChunk = 8ll << 20;
+constexpr quint64 kReadAhead = 64 * 1024;
 constexpr char kTempMark[] = ".arcsweep-"; // followed by the six characters of mkostemp
 
 bool closeFd(int &fd) {
@@ -141,6 +144,35 @@ zip_int64_t ZipArchiveFile::handle(void *data, zip_uint64_t len, zip_source_cmd_
 
 zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
     auto *out = static_cast<char *>(data);
+    // libzip asks for many small pieces (a local header, a name) at increasing
+    // offsets: those come from one read-ahead window; large reads go straight through.
+    if (len < kReadAhead) {
+        if (readPos_ < cacheStart_ || readPos_ + len > cacheStart_ + cacheLength_) {
+            cache_.resize(kReadAhead);
+            cacheStart_ = readPos_;
+            cacheLength_ = 0;
+            for (;;) {
+                const ssize_t got =
+                    ::pread(fd_, cache_.data() + cacheLength_, kReadAhead - cacheLength_,
+                            off_t(cacheStart_ + cacheLength_));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got < 0) {
+                    zip_error_set(&error_, ZIP_ER_READ, errno);
+                    return -1;
+                }
+                if (got == 0)
+                    break;
+                cacheLength_ += quint64(got);
+                if (cacheLength_ >= len)
+                    break;
+            }
+        }
+        const quint64 n = std::min<quint64>(len, cacheStart_ + cacheLength_ - readPos_);
+        std::memcpy(out, cache_.data() + (readPos_ - cacheStart_), n);
+        readPos_ += n;
+        return zip_int64_t(n);
+    }
     zip_uint64_t done = 0;
     while (done < len) {
         const ssize_t got = ::pread(fd_, out + done, len - done, off_t(readPos_));

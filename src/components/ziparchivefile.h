@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <sys/stat.h>
+#include <vector>
 #include <zip.h>
 
 namespace arcsweep {
@@ -78,6 +79,8 @@ private:
     gid_t gid_ = 0;
     QByteArray realPath_; // the file itself, symbolic links resolved
     quint64 readPos_ = 0;
+    std::vector<char> cache_; // libzip's small reads come from here
+    quint64 cacheStart_ = 0, cacheLength_ = 0;
     zip_error_t error_{};
 
     int tempFd_ = -1;

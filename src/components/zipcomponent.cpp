@@ -39,7 +39,7 @@ public:
             if (part == u"*.*" || part == u"*")
                 all_ = true;
             else
-                patterns_.append(part.toLower());
+                parts_.push_back({part.toLower(), LikePattern(part.toLower())});
         }
     }
 
@@ -47,14 +47,18 @@ public:
         if (all_)
             return true;
         const QString lower = name.toLower();
-        return std::any_of(patterns_.cbegin(), patterns_.cend(), [&](const QString &pattern) {
-            return lower == pattern || likeMatch(lower, pattern);
+        return std::any_of(parts_.cbegin(), parts_.cend(), [&](const Part &part) {
+            return lower == part.text || part.pattern.matches(lower);
         });
     }
 
 private:
+    struct Part {
+        QString text;
+        LikePattern pattern;
+    };
     bool all_ = false;
-    QStringList patterns_;
+    std::vector<Part> parts_;
 };
 
 // A file being extracted below a folder. The folders on the way are created as
@@ -244,12 +248,14 @@ int ZipComponent::listEntries() {
 
 bool ZipComponent::reportEntries(const ZipOpened &archive) {
     const EntrySelection selection(EntrySpec);
+    size_t n = 0;
     for (const ZipEntryInfo &entry : archive.entries) {
         if (Abort)
             return false;
         if (selection.matches(entry.FileName))
             emit Listing(entry);
-        reportProgress(0, 1);
+        if (++n % 256 == 1)
+            reportProgress(0, 1);
     }
     return true;
 }
@@ -296,6 +302,11 @@ int ZipComponent::ApplyChanges() {
 }
 
 void ZipComponent::markDeletions(ZipOpened &archive) {
+    // What a selection removes it removes once: the same one again finds nothing new
+    // (until an entry is added), and costs nothing.
+    if (archive.marked.contains(EntrySpec))
+        return;
+    archive.marked.insert(EntrySpec);
     const EntrySelection selection(EntrySpec);
     // By index: with duplicate names a look-up by name finds only the first copy.
     for (size_t i = 0; i < archive.entries.size(); ++i)
@@ -340,6 +351,7 @@ int ZipComponent::markAddition(ZipOpened &archive) {
     EntrySpec = likeLiteral(name);
     markDeletions(archive);
     EntrySpec = saved;
+    archive.marked.clear(); // a selection applied before may select the new entry
     archive.changes().add(ZipNewEntry::fromData(name.toUtf8(), data,
                                                 QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec)));
     return ZipOk;

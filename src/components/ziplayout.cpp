@@ -1,5 +1,7 @@
 #include "components/ziplayout.h"
 
+#include "components/blockreader.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -218,13 +220,14 @@ ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quin
     if (dir.size != 0 && dir.offset + dir.size != dir.end)
         return damaged("bytes between the central directory and the end record");
 
+    BlockReader reader(fd);
     std::vector<Span> spans;
     std::vector<ZipLayout::Entry> map;
     std::vector<uchar> extra;
     const quint64 dirEnd = dir.offset + dir.size;
     for (quint64 pos = dir.offset; pos < dirEnd;) {
         uchar h[kCentralSize];
-        if (dirEnd - pos < kCentralSize || !readAt(fd, pos, h, sizeof h) || le32(h) != kCentralSig)
+        if (dirEnd - pos < kCentralSize || !reader.read(pos, h, sizeof h) || le32(h) != kCentralSig)
             return damaged("broken central directory record");
         const quint64 nameLen = le16(h + 28), extraLen = le16(h + 30), commentLen = le16(h + 32);
         const quint64 recordLen = kCentralSize + nameLen + extraLen + commentLen;
@@ -239,7 +242,7 @@ ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quin
             const bool usat = uncompressed == 0xffffffff, csat = compressed == 0xffffffff;
             const quint64 offset32 = offset;
             extra.resize(extraLen);
-            if (!readAt(fd, pos + kCentralSize + nameLen, extra.data(), extra.size()) ||
+            if (!reader.read(pos + kCentralSize + nameLen, extra.data(), extra.size()) ||
                 !applyZip64Extra(extra, uncompressed, compressed, offset))
                 return damaged("missing Zip64 sizes");
             const qint64 at = zip64OffsetAt(extra, usat, csat);
@@ -267,7 +270,7 @@ ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quin
         Span &span = spans[i];
         uchar h[kLocalSize];
         if (span.start > dir.offset || dir.offset - span.start < kLocalSize ||
-            !readAt(fd, span.start, h, sizeof h) || le32(h) != kLocalSig)
+            !reader.read(span.start, h, sizeof h) || le32(h) != kLocalSig)
             return damaged("no local header where the directory points");
         const quint64 dataStart = span.start + kLocalSize + le16(h + 26) + le16(h + 28);
         if (dataStart > dir.offset || span.compressed > dir.offset - dataStart)

@@ -9,6 +9,7 @@
 #include "components/ziplayout.h"
 #include "components/ziprewrite.h"
 
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -29,6 +30,7 @@ struct ZipOpened {
     ZipLayout::Result layout;
     std::vector<ZipEntryInfo> entries; // per entry, as Listing reports them
     std::unique_ptr<ZipRewrite> rewrite;
+    QSet<QString> marked; // the entry selections already applied to `rewrite`
 
     ZipOpened() = default;
     ZipOpened(const ZipOpened &) = delete;

@@ -1,5 +1,7 @@
 #include "components/ziprewrite.h"
 
+#include "components/blockreader.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <libdeflate.h>
@@ -202,7 +204,11 @@ ZipRewrite::Plan ZipRewrite::plan() const {
         if (dropped_[i])
             continue;
         p.newOffset[i] = pos;
-        p.spans.emplace_back(map[i].local, end - map[i].local);
+        // Entries kept side by side are one copy.
+        if (!p.spans.empty() && p.spans.back().first + p.spans.back().second == map[i].local)
+            p.spans.back().second += end - map[i].local;
+        else
+            p.spans.emplace_back(map[i].local, end - map[i].local);
         pos += end - map[i].local;
     }
     for (const ZipNewEntry &e : added_) {
@@ -310,12 +316,15 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
         return ok;
     };
     const std::vector<ZipLayout::Entry> &map = layout_.map;
+    BlockReader directory(fd_, 1 << 20);
     for (size_t i = 0; i < map.size(); ++i) {
         if (dropped_[i])
             continue;
         QByteArray record(qsizetype(map[i].centralLen), Qt::Uninitialized);
-        if (!readAt(fd_, map[i].central, record.data(), size_t(record.size()), error))
+        if (!directory.read(map[i].central, record.data(), size_t(record.size()))) {
+            *error = EIO;
             return Outcome::Failed;
+        }
         if (map[i].zip64Offset) {
             set64(record, map[i].offsetAt, p.newOffset[i]);
         } else if (p.newOffset[i] < 0xffffffff) {

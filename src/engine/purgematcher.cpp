@@ -24,7 +24,7 @@ void PurgeMatcher::load(const QStringList &table) {
         patterns_.append(line.toLower());
         const QString &pattern = patterns_.back();
         if (!isPlain(pattern))
-            wild_.push_back(index);
+            wild_.emplace_back(index, LikePattern(pattern));
         else if (!plain_.contains(pattern))
             plain_.insert(pattern, index);
     }
@@ -32,10 +32,10 @@ void PurgeMatcher::load(const QStringList &table) {
 
 qsizetype PurgeMatcher::firstMatch(const QString &name) const {
     const qsizetype plain = plain_.value(name, -1);
-    for (const qsizetype index : wild_) {
+    for (const auto &[index, wild] : wild_) {
         if (plain >= 0 && index > plain)
             break;
-        if (likeMatch(name, patterns_.at(index)))
+        if (wild.matches(name))
             return index;
     }
     return plain;

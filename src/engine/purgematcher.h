@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/like.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -25,7 +27,8 @@ public:
 private:
     QStringList patterns_;
     QHash<QString, qsizetype> plain_; // first index of each plain pattern
-    std::vector<qsizetype> wild_;     // indexes of the wildcard patterns, ascending
+    // The wildcard patterns, read once, with their indexes, ascending.
+    std::vector<std::pair<qsizetype, LikePattern>> wild_;
 };
 
 } // namespace arcsweep

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
@@ -236,10 +237,30 @@ void Form1::selectFile(int index, bool selected) {
 }
 
 void Form1::clearEntries() {
+    pendingEntries_.clear();
     List1->clear();
 }
 
+void Form1::flushEntries() {
+    if (pendingEntries_.isEmpty())
+        return;
+    // A listing's names go in at once: sorted together, not inserted one by one.
+    QStringList names = std::exchange(pendingEntries_, {});
+    std::sort(names.begin(), names.end());
+    if (List1->count() == 0) {
+        List1->addItems(names);
+        return;
+    }
+    for (const QString &name : std::as_const(names))
+        insertEntry(name);
+}
+
 void Form1::addEntry(const QString &name) {
+    flushEntries();
+    insertEntry(name);
+}
+
+void Form1::insertEntry(const QString &name) {
     // Sorted insert: one binary search instead of re-sorting the list per entry.
     int lo = 0, hi = List1->count();
     while (lo < hi) {
@@ -253,21 +274,33 @@ void Form1::addEntry(const QString &name) {
 }
 
 int Form1::entryCount() const {
+    const_cast<Form1 *>(this)->flushEntries();
     return List1->count();
 }
 QString Form1::entry(int index) const {
+    const_cast<Form1 *>(this)->flushEntries();
     const QListWidgetItem *it = List1->item(index);
     return it ? it->text() : QString();
 }
 void Form1::removeEntry(int index) {
+    flushEntries();
     delete List1->takeItem(index);
 }
 
 void Form1::selectEntry(int index, bool selected) {
-    if (QListWidgetItem *it = List1->item(index)) {
-        it->setSelected(selected);
-        if (selected)
-            List1->scrollToItem(it);
+    // The walk marks each entry it visits for whoever watches; a hidden window has
+    // nobody watching, and the mark is taken away again before the walk goes on.
+    if (!List1->isVisible())
+        return;
+    flushEntries();
+    // By row: an item's own setSelected looks its row up again, which after the rows
+    // above it moved means a search through the whole list.
+    const QModelIndex row = List1->model()->index(index, 0);
+    if (row.isValid()) {
+        List1->selectionModel()->select(row, selected ? QItemSelectionModel::Select
+                                                      : QItemSelectionModel::Deselect);
+        if (selected && List1->isVisible())
+            List1->scrollTo(row);
     }
 }
 

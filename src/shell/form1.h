@@ -160,6 +160,9 @@ private:
     QString currentFolderOf(const QString &dirPath) const;
     void requestClose();
     void centreOnScreen();
+    // Listed names wait here until List1 is next read, then go in sorted, at once.
+    void flushEntries();
+    void insertEntry(const QString &name);
 
     AppState &state_;
     std::unique_ptr<CleanRun> run_;
@@ -170,6 +173,7 @@ private:
     bool closing_ = false;
     int exitCode_ = 0;
     bool stoppedBySignal_ = false;
+    QStringList pendingEntries_;
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
     QElapsedTimer sinceYield_;              // the Status handler's last yield in a run

@@ -62,7 +62,7 @@ void Form1::ArchiveTest() {
         state_.CurrentFolder.isEmpty() ? QStringLiteral("/") : state_.CurrentFolder;
     if (Fs::files(folder, QStringLiteral(".zip")).isEmpty())
         return;
-    List1->clear();
+    clearEntries();
     const QString name = File1->FileName();
     if (name.isEmpty())
         return; // nothing selected: no component call, the list stays empty
@@ -72,6 +72,7 @@ void Form1::ArchiveTest() {
     XceedZip1->EntrySpec = QStringLiteral("*.*");
     XceedZip1->ArchivePath = state_.ActiveArchive;
     const int result = XceedZip1->ListEntries();
+    flushEntries();
     if (isDamageCode(result)) {
         DamagedArchiveRule rule;
         rule.report = [this](const QString &lowerPath) {
@@ -100,6 +101,7 @@ void Form1::DeleteSelectedEntry() {
         setBusyPointer(false);
         return;
     }
+    flushEntries();
     state_.CurrentFolder = currentFolderOf(Dir1->Path());
     // Every archive of the folder is made writable (never through a link).
     for (int i = 0; i < File1->ListCount(); ++i)
@@ -127,7 +129,7 @@ void Form1::DeleteSelectedEntry() {
 }
 
 void Form1::XceedZip1_Listing(const ZipEntryInfo &entry) {
-    addEntry(entry.FileName.toLower());
+    pendingEntries_.append(entry.FileName.toLower()); // into List1 when it is next read
 }
 
 void Form1::XceedZip1_Status(int completion) {

@@ -37,7 +37,7 @@ void Form1::Dir1_Change() {
     volumeFolders_.insert(Drive1->Drive(), Dir1->Path());
     if (state_.AbortRequested)
         return;
-    List1->clear();
+    clearEntries();
     File1->setPath(Dir1->Path());
     if (File1->ListCount() >= 1)
         File1->setListIndex(0);

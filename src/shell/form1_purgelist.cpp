@@ -32,6 +32,7 @@ void Form1::AddToPurgeList() {
     state_.CurrentFolder = currentFolderOf(Dir1->Path());
     const QString archive = state_.CurrentFolder + u'/' + name;
 
+    flushEntries();
     const SelectedEntries selected = SelectedEntries::of(List1);
     qsizetype current = 0;
     PurgeListAdd::Hooks hooks;

@@ -108,6 +108,7 @@ void Form1::List1_DblClick() {
     if (!openVerification)
         installEntryViewer(*this);
     MainViewerCaller &caller = MainViewerCaller::of(*this);
+    flushEntries();
     for (int i = 0; i < List1->count(); ++i)
         if (List1->item(i)->isSelected()) {
             caller.selectedEntry = List1->item(i)->text();
