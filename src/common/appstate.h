@@ -15,6 +15,8 @@ class DesktopServices;
 struct AppState {
     QString AppFolder;   // folder of the executable, no trailing separator
     QString CommandLine; // the folder of an unattended run; empty when interactive
+    bool DryRun = false; // say what the run would do; change nothing
+    QString KeepPurged;  // the folder removed entries are kept in; empty: not kept
     DesktopServices *desktop = nullptr;
 
     QString CurrentFolder; // the main window's folder, no trailing separator

@@ -156,6 +156,7 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         return Next::Stop;
     totals.Processed += 1;
     host_.setProcessedText(u' ' + QString::number(totals.Processed) + QStringLiteral(" processed"));
+    files_.progress().show(double(totals.Processed), totals.BytesTested, folder);
     if (nfoCount > 1 && mayChange) {
         totals.ExtraNfos += nfoCount - 1;
         files_.addToVerifyList(path);

@@ -173,6 +173,7 @@ void CleanRun::endOfRun() {
     }
     yielder_.now();
     // A stop by Esc or by closing records nothing.
+    files_.progress().clear();
     files_.closeLists();
     if (state.AbortRequested) {
         state.AbortRequested = false;

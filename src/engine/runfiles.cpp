@@ -28,6 +28,7 @@ void writeFlushed(QFile &file, const QString &line) {
 } // namespace
 
 void RunFiles::openLists() {
+    progress_.setActive(state_.unattended());
     openEmpty(errorLog_, state_.file(DataFile::ErrorLog));
     openEmpty(verifyList_, state_.file(DataFile::VerifyList));
 }
@@ -39,8 +40,10 @@ void RunFiles::closeLists() {
 
 void RunFiles::logError(const QString &line) {
     writeFlushed(errorLog_, line);
-    if (state_.unattended())
+    if (state_.unattended()) {
+        progress_.clear();
         toStderr(line);
+    }
 }
 
 void RunFiles::addToVerifyList(const QString &archivePath) {

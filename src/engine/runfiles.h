@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/terminalprogress.h"
+
 namespace arcsweep {
 
 struct AppState;
@@ -38,10 +40,14 @@ public:
     // Writes a line to standard error at once (unattended runs).
     static void toStderr(const QString &text);
 
+    // The progress line of an unattended run on a terminal.
+    TerminalProgress &progress() { return progress_; }
+
 private:
     const AppState &state_;
     QFile errorLog_;
     QFile verifyList_;
+    TerminalProgress progress_;
 };
 
 } // namespace arcsweep

@@ -1,0 +1,91 @@
+#include "common/commandline.h"
+
+namespace arcsweep {
+
+CommandLine CommandLine::parse(const QStringList &arguments) {
+    CommandLine line;
+    QStringList words;
+    bool options = true;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
+        if (!options || !arg.startsWith(u'-') || arg == u"-") {
+            words.append(arg);
+            continue;
+        }
+        if (arg == u"--") {
+            options = false;
+        } else if (arg == u"-h" || arg == u"--help") {
+            if (line.action == Action::Run)
+                line.action = Action::Help;
+        } else if (arg == u"-V" || arg == u"--version") {
+            if (line.action == Action::Run)
+                line.action = Action::Version;
+        } else if (arg == u"--dry-run") {
+            line.dryRun = true;
+        } else if (arg == u"--keep-purged" || arg.startsWith(u"--keep-purged=")) {
+            const bool inline_ = arg.contains(u'=');
+            if (!inline_ && i + 1 >= arguments.size()) {
+                line.action = Action::Error;
+                line.error = QStringLiteral("--keep-purged needs a folder");
+                return line;
+            }
+            line.keepPurged = inline_ ? arg.section(u'=', 1) : arguments[++i];
+            if (line.keepPurged.isEmpty()) {
+                line.action = Action::Error;
+                line.error = QStringLiteral("--keep-purged needs a folder");
+                return line;
+            }
+        } else {
+            line.action = Action::Error;
+            line.error = QStringLiteral("unknown option %1").arg(arg);
+            return line;
+        }
+    }
+    line.folder = words.join(u' ');
+    if (line.action == Action::Run && (line.dryRun || !line.keepPurged.isEmpty()) &&
+        line.folder.isEmpty()) {
+        line.action = Action::Error;
+        line.error =
+            QStringLiteral("%1 needs a folder to clean")
+                .arg(line.dryRun ? QStringLiteral("--dry-run") : QStringLiteral("--keep-purged"));
+    }
+    if (line.dryRun && !line.keepPurged.isEmpty() && line.action == Action::Run) {
+        line.action = Action::Error;
+        line.error = QStringLiteral("--dry-run removes nothing there is to keep: give one of "
+                                    "--dry-run and --keep-purged");
+    }
+    return line;
+}
+
+QString CommandLine::usage(const QString &dataFolder) {
+    return QStringLiteral(
+               "Usage: arcsweep [OPTION]... [--] [FOLDER]\n"
+               "Cleans FOLDER and every folder below it of unwanted zip archive entries,\n"
+               "unattended, then exits; without a FOLDER the main window opens.\n"
+               "Damaged archives are set aside as NAME.bad; entries matching purge.txt are\n"
+               "deleted. The arguments that are not options, joined with blanks, are FOLDER.\n"
+               "\n"
+               "  -h, --help           show this help and exit\n"
+               "  -V, --version        show the version and the data folder, and exit\n"
+               "      --dry-run        test every archive and list what a run would do\n"
+               "                       (bad, repair and purge lines, then the statistics\n"
+               "                       record) without changing anything\n"
+               "      --keep-purged DIR  before an archive is rewritten, keep the entries\n"
+               "                       it loses, byte for byte, in an archive at\n"
+               "                       DIR/<its path below FOLDER>; a purge can be undone\n"
+               "  --                   end of options: what follows is FOLDER\n"
+               "\n"
+               "Data folder: %1\n"
+               "  (purge.txt, the logs and settings live there)\n"
+               "\n"
+               "Exit status:\n"
+               "  0   the run completed (or --help, --version)\n"
+               "  1   refused: FOLDER does not exist or cannot be entered, its volume is\n"
+               "      read-only, the program sits in a root folder, or no window can open\n"
+               "  2   stopped by SIGINT, SIGTERM or SIGHUP (what was done is recorded)\n"
+               "  3   another instance runs from the same data folder\n"
+               "  64  a command-line error (unknown option, missing DIR)\n")
+        .arg(dataFolder);
+}
+
+} // namespace arcsweep
