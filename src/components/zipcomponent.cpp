@@ -357,11 +357,67 @@ int ZipComponent::markAddition(ZipOpened &archive) {
     return ZipOk;
 }
 
+int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
+    if (KeepRemovedIn.isEmpty() || rewrite.droppedCount() == 0)
+        return ZipOk;
+    const QString folder = KeepRemovedIn.left(KeepRemovedIn.lastIndexOf(u'/'));
+    if (!folder.isEmpty() && !QDir().mkpath(folder))
+        return ZipCannotKeep;
+    ZipArchiveFile kept;
+    const auto progress = [this](qint64) { return !Abort; };
+    int error = 0;
+    if (Fs::exists(KeepRemovedIn)) {
+        // Added to, never overwritten: every record it holds goes into the new copy.
+        if (!kept.open(KeepRemovedIn))
+            return ZipCannotKeep;
+        const ZipLayout::Result layout = ZipLayout::check(kept.fd(), kept.size());
+        if (!layout.consistent)
+            return ZipCannotKeep;
+        const ZipArchiveFile::Identity read = kept.identity();
+        if (kept.beginRewrite(&read) != ZipOk)
+            return ZipCannotKeep;
+        if (rewrite.droppedInto(kept.fd(), &layout).write(kept.tempFd(), progress, &error) !=
+            ZipRewrite::Outcome::Written) {
+            kept.rollbackRewrite();
+            return Abort ? aborted() : int(ZipCannotKeep);
+        }
+        return kept.commitRewrite() == ZipOk ? int(ZipOk) : int(ZipCannotKeep);
+    }
+    // A new archive, put in place only where nothing stands yet.
+    QByteArray temp = Fs::encode(KeepRemovedIn) + ".arcsweep-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return ZipCannotKeep;
+    bool ok = ::fchmod(fd, 0644) == 0 &&
+              rewrite.droppedInto(-1, nullptr).write(fd, progress, &error) ==
+                  ZipRewrite::Outcome::Written &&
+              ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD,
+                           Fs::encode(KeepRemovedIn).constData(), RENAME_NOREPLACE) == 0;
+    if (!ok) {
+        ::unlink(temp.constData());
+        return Abort ? aborted() : int(ZipCannotKeep);
+    }
+    const int dir = ::open(Fs::encode(folder.isEmpty() ? QStringLiteral("/") : folder).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return ZipOk;
+}
+
 int ZipComponent::applyChanges(ZipOpened &archive) {
     if (!archive.rewrite || !archive.rewrite->changes())
         return ZipOk; // nothing to remove or add: the file is not touched
     if (Abort)
         return aborted();
+    // What goes is kept first: a kill after this leaves the entries in both places.
+    if (!archive.file.isStillAtItsPath())
+        return ZipChanged;
+    if (const int rc = keepRemoved(*archive.rewrite))
+        return rc;
     const ZipArchiveFile::Identity read = archive.file.identity();
     if (const int rc = archive.file.beginRewrite(&read))
         return rc;

@@ -14,6 +14,7 @@ namespace arcsweep {
 
 struct ZipOpened;
 class ZipEntryTester;
+class ZipRewrite;
 class ZipTestAhead;
 
 // What a Listing event reports about one entry.
@@ -40,6 +41,10 @@ public:
     QString ArchivePath;   // the archive operated on
     QString EntrySpec;     // "*.*"/"*" for all, else names/patterns separated by CR
     bool Flag10 = false;   // kept for the callers' calling pattern; has no effect
+    // When set, a rewrite first writes the entries it removes, byte for byte, into the
+    // archive at this path (added after what it holds, never overwriting it), synced;
+    // if that cannot be done the rewrite does not happen (ZipCannotKeep).
+    QString KeepRemovedIn;
 
     int ListEntries();
     int DeleteEntries();
@@ -99,6 +104,7 @@ private:
     void markDeletions(ZipOpened &archive);
     int markAddition(ZipOpened &archive);
     int applyChanges(ZipOpened &archive);
+    int keepRemoved(const ZipRewrite &rewrite);
     int extractEntry(zip_t *za, quint64 index, const QString &path, double doneBytes,
                      double entryBytes, double totalBytes);
     int aborted();

@@ -17,6 +17,7 @@ enum ZipResult : int {
     ZipBusy = 506,             // called while one of this instance's own operations runs
     ZipChanged = 507,          // the archive changed since it was read, or another program is
                                // rewriting it: left as it is
+    ZipCannotKeep = 508,       // the removed entries could not be kept first: nothing changed
 };
 
 inline bool isDamageCode(int code) {

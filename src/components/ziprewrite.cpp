@@ -152,31 +152,41 @@ ZipNewEntry ZipNewEntry::fromData(const QByteArray &name, const QByteArray &data
 }
 
 struct ZipRewrite::Plan {
-    quint64 leading = 0;                            // bytes in front of the first entry
-    std::vector<std::pair<quint64, quint64>> spans; // kept local records: source start, length
-    std::vector<quint64> newOffset;   // per entry, its local header in the new archive
-    std::vector<quint64> addedOffset; // per added entry
+    quint64 leading = 0; // bytes in front of the first entry
+    struct Span {
+        int fd;
+        quint64 from, length;
+    };
+    std::vector<Span> spans;                     // kept local records
+    std::vector<std::vector<quint64>> newOffset; // per part and entry
+    std::vector<quint64> addedOffset;            // per added entry
     quint64 dirStart = 0, dirSize = 0, count = 0;
     bool zip64 = false;
     quint64 zip64RecordLen = 0;
-    quint64 size = 0; // of the whole new archive
+    quint64 tailLength = 0; // the end record and what follows it
+    quint64 size = 0;       // of the whole new archive
 };
 
-ZipRewrite::ZipRewrite(int sourceFd, const ZipLayout::Result &layout)
-    : fd_(sourceFd), layout_(layout), dropped_(layout.map.size(), false) {
-    physical_.resize(layout.map.size());
-    for (size_t i = 0; i < physical_.size(); ++i)
-        physical_[i] = i;
-    std::sort(physical_.begin(), physical_.end(),
+ZipRewrite::Part ZipRewrite::partOf(int fd, const ZipLayout::Result &layout) {
+    Part part{fd, &layout, std::vector<bool>(layout.map.size(), false), {}};
+    part.physical.resize(layout.map.size());
+    for (size_t i = 0; i < part.physical.size(); ++i)
+        part.physical[i] = i;
+    std::sort(part.physical.begin(), part.physical.end(),
               [&](size_t a, size_t b) { return layout.map[a].local < layout.map[b].local; });
+    return part;
+}
+
+ZipRewrite::ZipRewrite(int sourceFd, const ZipLayout::Result &layout) {
+    parts_.push_back(partOf(sourceFd, layout));
 }
 
 void ZipRewrite::drop(size_t index) {
-    dropped_.at(index) = true;
+    parts_[0].dropped.at(index) = true;
 }
 
 size_t ZipRewrite::droppedCount() const {
-    return size_t(std::count(dropped_.cbegin(), dropped_.cend(), true));
+    return size_t(std::count(parts_[0].dropped.cbegin(), parts_[0].dropped.cend(), true));
 }
 
 void ZipRewrite::add(ZipNewEntry entry) {
@@ -191,49 +201,67 @@ bool ZipRewrite::changes() const {
     return !added_.empty() || droppedCount() > 0;
 }
 
+ZipRewrite ZipRewrite::droppedInto(int existingFd, const ZipLayout::Result *existing) const {
+    ZipRewrite kept;
+    if (existing != nullptr)
+        kept.parts_.push_back(partOf(existingFd, *existing)); // every entry, and its frame
+    else
+        kept.frameless_ = true;
+    Part removed = parts_[0];
+    for (size_t i = 0; i < removed.dropped.size(); ++i)
+        removed.dropped[i] = !parts_[0].dropped[i];
+    kept.parts_.push_back(std::move(removed));
+    return kept;
+}
+
 ZipRewrite::Plan ZipRewrite::plan() const {
     Plan p;
-    const std::vector<ZipLayout::Entry> &map = layout_.map;
-    p.leading = layout_.firstLocal();
-    p.newOffset.assign(map.size(), 0);
+    const Part &frame = parts_[0];
+    p.leading = frameless_ ? 0 : frame.layout->firstLocal();
     quint64 pos = p.leading;
-    for (size_t k = 0; k < physical_.size(); ++k) {
-        const size_t i = physical_[k];
-        const quint64 end =
-            k + 1 < physical_.size() ? map[physical_[k + 1]].local : layout_.dirOffset;
-        if (dropped_[i])
-            continue;
-        p.newOffset[i] = pos;
-        // Entries kept side by side are one copy.
-        if (!p.spans.empty() && p.spans.back().first + p.spans.back().second == map[i].local)
-            p.spans.back().second += end - map[i].local;
-        else
-            p.spans.emplace_back(map[i].local, end - map[i].local);
-        pos += end - map[i].local;
+    for (const Part &part : parts_) {
+        const std::vector<ZipLayout::Entry> &map = part.layout->map;
+        std::vector<quint64> &offsets = p.newOffset.emplace_back(map.size(), 0);
+        const size_t spansBefore = p.spans.size();
+        for (size_t k = 0; k < part.physical.size(); ++k) {
+            const size_t i = part.physical[k];
+            const quint64 end = k + 1 < part.physical.size() ? map[part.physical[k + 1]].local
+                                                             : part.layout->dirOffset;
+            if (part.dropped[i])
+                continue;
+            offsets[i] = pos;
+            // Entries kept side by side are one copy.
+            if (p.spans.size() > spansBefore &&
+                p.spans.back().from + p.spans.back().length == map[i].local)
+                p.spans.back().length += end - map[i].local;
+            else
+                p.spans.push_back({part.fd, map[i].local, end - map[i].local});
+            pos += end - map[i].local;
+        }
     }
     for (const ZipNewEntry &e : added_) {
         p.addedOffset.push_back(pos);
         pos += quint64(30 + e.name.size() + e.packed.size());
     }
     p.dirStart = pos;
-    for (size_t i = 0; i < map.size(); ++i)
-        if (!dropped_[i]) {
-            pos += map[i].centralLen;
-            ++p.count;
-        }
+    for (const Part &part : parts_)
+        for (size_t i = 0; i < part.layout->map.size(); ++i)
+            if (!part.dropped[i]) {
+                pos += part.layout->map[i].centralLen;
+                ++p.count;
+            }
     for (size_t k = 0; k < added_.size(); ++k)
         pos += quint64(46 + added_[k].name.size() + (p.addedOffset[k] >= 0xffffffff ? 12 : 0));
     p.count += added_.size();
     p.dirSize = pos - p.dirStart;
-    p.zip64 = layout_.zip64Record != ZipLayout::None || p.count >= 0xffff ||
-              p.dirSize >= 0xffffffff || p.dirStart >= 0xffffffff;
+    const bool had64 = !frameless_ && frame.layout->zip64Record != ZipLayout::None;
+    p.zip64 = had64 || p.count >= 0xffff || p.dirSize >= 0xffffffff || p.dirStart >= 0xffffffff;
     if (p.zip64) {
-        p.zip64RecordLen = layout_.zip64Record != ZipLayout::None
-                               ? layout_.zip64Locator - layout_.zip64Record
-                               : 56;
+        p.zip64RecordLen = had64 ? frame.layout->zip64Locator - frame.layout->zip64Record : 56;
         pos += p.zip64RecordLen + 20;
     }
-    p.size = pos + (layout_.fileSize - layout_.endRecord);
+    p.tailLength = frameless_ ? 22 : frame.layout->fileSize - frame.layout->endRecord;
+    p.size = pos + p.tailLength;
     return p;
 }
 
@@ -244,6 +272,7 @@ qint64 ZipRewrite::outputSize() const {
 ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64)> &progress,
                                       int *error) const {
     const Plan p = plan();
+    const Part &frame = parts_[0];
     loff_t out = 0;
     // Writes whole buffers at the current position.
     const auto put = [&](const QByteArray &bytes) {
@@ -265,18 +294,18 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
     };
     bool cancelled = false;
     // Copies source bytes as they are, block by block, by the kernel where it can.
-    const auto copy = [&](quint64 from, quint64 len) {
+    const auto copy = [&](int fd, quint64 from, quint64 len) {
         loff_t in = loff_t(from);
         QByteArray buffer;
         while (len > 0) {
             const size_t chunk = size_t(std::min(len, kCopyChunk));
-            ssize_t n = ::copy_file_range(fd_, &in, outFd, &out, chunk, 0);
+            ssize_t n = ::copy_file_range(fd, &in, outFd, &out, chunk, 0);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                           errno == EOPNOTSUPP || errno == EBADF)) {
                 buffer.resize(qsizetype(chunk));
-                if (!readAt(fd_, quint64(in), buffer.data(), chunk, error) || !put(buffer))
+                if (!readAt(fd, quint64(in), buffer.data(), chunk, error) || !put(buffer))
                     return false;
                 in += loff_t(chunk);
                 n = ssize_t(chunk);
@@ -297,10 +326,10 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
     };
     const auto outcome = [&] { return cancelled ? Outcome::Cancelled : Outcome::Failed; };
 
-    if (!copy(0, p.leading))
+    if (!copy(frame.fd, 0, p.leading))
         return outcome();
-    for (const auto &[from, len] : p.spans)
-        if (!copy(from, len))
+    for (const Plan::Span &span : p.spans)
+        if (!copy(span.fd, span.from, span.length))
             return outcome();
     for (size_t k = 0; k < added_.size(); ++k)
         if (!put(localHeader(added_[k]) + added_[k].packed))
@@ -315,29 +344,33 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
         block.clear();
         return ok;
     };
-    const std::vector<ZipLayout::Entry> &map = layout_.map;
-    BlockReader directory(fd_, 1 << 20);
-    for (size_t i = 0; i < map.size(); ++i) {
-        if (dropped_[i])
-            continue;
-        QByteArray record(qsizetype(map[i].centralLen), Qt::Uninitialized);
-        if (!directory.read(map[i].central, record.data(), size_t(record.size()))) {
-            *error = EIO;
-            return Outcome::Failed;
+    for (size_t n = 0; n < parts_.size(); ++n) {
+        const Part &part = parts_[n];
+        const std::vector<ZipLayout::Entry> &map = part.layout->map;
+        BlockReader directory(part.fd, 1 << 20);
+        for (size_t i = 0; i < map.size(); ++i) {
+            if (part.dropped[i])
+                continue;
+            QByteArray record(qsizetype(map[i].centralLen), Qt::Uninitialized);
+            if (!directory.read(map[i].central, record.data(), size_t(record.size()))) {
+                *error = EIO;
+                return Outcome::Failed;
+            }
+            const quint64 offset = p.newOffset[n][i];
+            if (map[i].zip64Offset) {
+                set64(record, map[i].offsetAt, offset);
+            } else if (offset < 0xffffffff) {
+                set32(record, 42, quint32(offset));
+                if (map[i].offsetCopyAt != 0)
+                    set64(record, map[i].offsetCopyAt, offset);
+            } else {
+                *error = EFBIG; // a record without room for an offset this far out
+                return Outcome::Failed;
+            }
+            block.append(record);
+            if (!flushBlock(false))
+                return outcome();
         }
-        if (map[i].zip64Offset) {
-            set64(record, map[i].offsetAt, p.newOffset[i]);
-        } else if (p.newOffset[i] < 0xffffffff) {
-            set32(record, 42, quint32(p.newOffset[i]));
-            if (map[i].offsetCopyAt != 0)
-                set64(record, map[i].offsetCopyAt, p.newOffset[i]);
-        } else {
-            *error = EFBIG; // cannot happen: an entry never moves further out
-            return Outcome::Failed;
-        }
-        block.append(record);
-        if (!flushBlock(false))
-            return outcome();
     }
     for (size_t k = 0; k < added_.size(); ++k)
         block.append(centralRecord(added_[k], p.addedOffset[k]));
@@ -345,15 +378,23 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
         return outcome();
 
     // The end records.
-    QByteArray tail(qsizetype(layout_.fileSize - layout_.endRecord), Qt::Uninitialized);
-    if (!readAt(fd_, layout_.endRecord, tail.data(), size_t(tail.size()), error))
-        return Outcome::Failed;
+    QByteArray tail;
+    if (frameless_) {
+        put32(tail, kEndSig);
+        tail.append(QByteArray(18, '\0'));
+    } else {
+        tail.resize(qsizetype(p.tailLength));
+        if (!readAt(frame.fd, frame.layout->endRecord, tail.data(), size_t(tail.size()), error))
+            return Outcome::Failed;
+    }
+    const bool had64 = !frameless_ && frame.layout->zip64Record != ZipLayout::None;
     if (p.zip64) {
         const quint64 recordPos = quint64(out);
         QByteArray record;
-        if (layout_.zip64Record != ZipLayout::None) {
+        if (had64) {
             record.resize(qsizetype(p.zip64RecordLen));
-            if (!readAt(fd_, layout_.zip64Record, record.data(), size_t(record.size()), error))
+            if (!readAt(frame.fd, frame.layout->zip64Record, record.data(), size_t(record.size()),
+                        error))
                 return Outcome::Failed;
         } else {
             put32(record, kZip64EndSig);
@@ -375,7 +416,6 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
             return outcome();
     }
     // Fields that the original saturated stay saturated (the Zip64 record holds them).
-    const bool had64 = layout_.zip64Record != ZipLayout::None;
     const auto field16 = [&](qsizetype at, quint64 v) {
         set16(tail, at,
               (v >= 0xffff || (had64 && get16(tail, at) == 0xffff)) ? 0xffff : quint16(v));

@@ -32,18 +32,26 @@ struct ZipNewEntry {
 // changed; new entries after the kept ones; the Zip64 end records where the archive
 // had them or now needs them; and the end record with the archive comment and
 // whatever followed it, as they were. Kept data moves with copy_file_range.
+//
+// The same machinery writes the archive of what a rewrite removes (droppedInto):
+// the removed records, byte for byte as well, after every entry of an archive kept
+// before, whose frame (leading data, comment) that archive keeps.
 class ZipRewrite {
 public:
     ZipRewrite(int sourceFd, const ZipLayout::Result &layout);
 
     // Entries by their index in the central directory.
     void drop(size_t index);
-    bool isDropped(size_t index) const { return dropped_.at(index); }
+    bool isDropped(size_t index) const { return parts_[0].dropped.at(index); }
     size_t droppedCount() const;
     void add(ZipNewEntry entry);
     const std::vector<ZipNewEntry> &added() const { return added_; }
     void dropAdded(size_t index); // an added entry deleted again before the write
     bool changes() const;         // anything dropped or added
+
+    // The archive of the records this rewrite drops: after the entries of `existing`
+    // (open at `existingFd`), or alone with a bare end record when `existing` is null.
+    ZipRewrite droppedInto(int existingFd, const ZipLayout::Result *existing) const;
 
     // The size of the new archive, computed without writing it.
     qint64 outputSize() const;
@@ -55,14 +63,22 @@ public:
     Outcome write(int outFd, const std::function<bool(qint64)> &progress, int *error) const;
 
 private:
+    // One archive records are taken from; the first one gives the frame unless the
+    // new archive has none of its own (`frameless_`).
+    struct Part {
+        int fd;
+        const ZipLayout::Result *layout;
+        std::vector<bool> dropped;
+        std::vector<size_t> physical; // entry indexes by local header position
+    };
     struct Plan;
+    ZipRewrite() = default;
+    static Part partOf(int fd, const ZipLayout::Result &layout);
     Plan plan() const;
 
-    int fd_;
-    const ZipLayout::Result &layout_;
-    std::vector<bool> dropped_;
+    std::vector<Part> parts_;
+    bool frameless_ = false;
     std::vector<ZipNewEntry> added_;
-    std::vector<size_t> physical_; // entry indexes by local header position
 };
 
 } // namespace arcsweep

@@ -30,12 +30,16 @@ bool ArchiveCleaner::insideTree(const QString &path) const {
 
 void ArchiveCleaner::applyDamageRule(const QString &path, bool logIt, bool mayRename) {
     DamagedArchiveRule rule;
+    const bool dry = host_.state().DryRun;
     if (logIt)
-        rule.report = [this](const QString &lowerPath) {
-            files_.logError(QStringLiteral("Bad zip ") + lowerPath);
+        rule.report = [this, dry, path](const QString &lowerPath) {
+            if (dry)
+                files_.toStdout({QStringLiteral("bad"), path});
+            else
+                files_.logError(QStringLiteral("Bad zip ") + lowerPath);
         };
-    rule.mayRename = [this, mayRename](const QString &realPath) {
-        if (!mayRename || host_.state().Closing)
+    rule.mayRename = [this, mayRename, dry](const QString &realPath) {
+        if (!mayRename || dry || host_.state().Closing)
             return false;
         DiskInfo &disk = host_.diskInfo();
         disk.setDriveLetter(realPath);
@@ -60,7 +64,8 @@ void ArchiveCleaner::CleanFolderArchives() {
         folder.chop(1);
     state.CurrentFolder = folder;
     // What a rewrite of ours left when it was killed goes first.
-    ZipArchiveFile::removeStaleTemporaries(folder.isEmpty() ? QStringLiteral("/") : folder);
+    if (!state.DryRun)
+        ZipArchiveFile::removeStaleTemporaries(folder.isEmpty() ? QStringLiteral("/") : folder);
     // The archive count is taken once: renamed archives stay in the list.
     const int count = host_.fileCount();
     for (int i = 0; i < count; ++i)
@@ -85,7 +90,8 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
     const qint64 sizeBefore = std::max<qint64>(Fs::size(path), 0);
     totals.Zips += 1;
     totals.BytesTested += double(sizeBefore);
-    Fs::makeOwnerWritable(path);
+    if (!state.DryRun)
+        Fs::makeOwnerWritable(path);
     host_.selectFile(i, true);
     host_.setStatusCaption(lowerName);
     host_.setWindowCaption(QStringLiteral("Cleaning ") + lowerName);
@@ -119,6 +125,8 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
             break;
         }
         if (match == Match::Purged) {
+            if (state.DryRun)
+                files_.toStdout({QStringLiteral("purge"), path, entry});
             // The entry that moves into position k is visited next.
             --nfoCount;
             ++purgedHere;
@@ -139,10 +147,13 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         if (!state.Running)
             return stop();
         host_.selectFile(i, false);
-        if (zip.gathering() && !applyChanges(path, purgedHere))
+        // A dry run reckons what the rewrite would free; a run writes it.
+        const qint64 sizeAfter = state.DryRun && zip.gathering() ? zip.pendingSize() : sizeBefore;
+        if (!state.DryRun && zip.gathering() && !applyChanges(path, purgedHere))
             purgedHere = 0;
         if (purgedHere > 0) {
-            const qint64 removed = sizeBefore - std::max<qint64>(Fs::size(path), 0);
+            const qint64 removed =
+                sizeBefore - (state.DryRun ? sizeAfter : std::max<qint64>(Fs::size(path), 0));
             totals.PurgedBytes += double(removed);
             if (removed != 0)
                 totals.CleanedZips += 1;
@@ -159,14 +170,21 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
     files_.progress().show(double(totals.Processed), totals.BytesTested, folder);
     if (nfoCount > 1 && mayChange) {
         totals.ExtraNfos += nfoCount - 1;
-        files_.addToVerifyList(path);
+        if (!state.DryRun)
+            files_.addToVerifyList(path);
     }
     return Next::Archive;
 }
 
 bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     ZipComponent &zip = host_.zip();
+    const QString keep = host_.state().KeepPurged;
+    // The kept copy stands at the archive's own path below the keep folder.
+    zip.KeepRemovedIn = keep.isEmpty() || !path.startsWith(start_)
+                            ? QString()
+                            : keep + u'/' + path.mid(start_.size());
     const int result = zip.ApplyChanges();
+    zip.KeepRemovedIn.clear();
     if (result == ZipOk)
         return true;
     // Nothing was written: the archive is as it was, and its purges did not happen.
@@ -174,6 +192,9 @@ bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     showPurged();
     if (result == ZipChanged)
         files_.logError(QStringLiteral("Changed zip ") + Fs::lower(path));
+    else if (result == ZipCannotKeep)
+        files_.logError(QStringLiteral("Not purged, the entries could not be kept: ") +
+                        Fs::lower(path));
     else if (result != ZipAborted)
         files_.logError(QStringLiteral("Cannot write zip ") + Fs::lower(path));
     return false;
@@ -217,12 +238,18 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
 void ArchiveCleaner::repairDoubleDiz(const QString &path) {
     AppState &state = host_.state();
     ZipComponent &zip = host_.zip();
-    files_.logError(QStringLiteral("Double zip ") + state.ActiveArchive);
+    if (state.DryRun)
+        files_.toStdout({QStringLiteral("repair"), path});
+    else
+        files_.logError(QStringLiteral("Double zip ") + state.ActiveArchive);
     state.Totals.DoubleDiz += 1;
     host_.setProgressStyle(0);
     host_.setProgressCaption(QStringLiteral("Double zip found"));
 
-    const QString temp = state.tempFolder();
+    // A dry run takes the copy out into a scratch folder of its own, not the TempFolder.
+    if (state.DryRun && !dryScratch_)
+        dryScratch_ = std::make_unique<QTemporaryDir>();
+    const QString temp = state.DryRun ? dryScratch_->path() : state.tempFolder();
     QDir().mkpath(temp);
     const QString copy = temp + u'/' + DizName;
     if (Fs::exists(copy)) {

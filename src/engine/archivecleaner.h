@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
 
 namespace arcsweep {
 
@@ -21,7 +24,12 @@ public:
 
     // The folder tree of this run, links resolved: an archive reached through a link
     // to a file outside it is tested and reported, and nothing is changed through it.
-    void setTree(const QString &realRoot) { tree_ = realRoot; }
+    // `startFolder` as the walk names it (ending in "/"): kept copies of purged entries go
+    // to the same path below the keep folder as the archive has below it.
+    void setTree(const QString &realRoot, const QString &startFolder) {
+        tree_ = realRoot;
+        start_ = startFolder;
+    }
 
     void CleanFolderArchives();
 
@@ -46,6 +54,8 @@ private:
     const PurgeMatcher &matcher_;
     Yielder &yielder_;
     QString tree_;
+    QString start_;
+    std::unique_ptr<QTemporaryDir> dryScratch_; // a dry run's extractions go here
 };
 
 } // namespace arcsweep

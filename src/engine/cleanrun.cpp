@@ -103,7 +103,7 @@ void CleanRun::startRun() {
     QString startFolder = host_.dirPath();
     if (!startFolder.endsWith(u'/'))
         startFolder += u'/';
-    cleaner_.setTree(Fs::realPath(startFolder));
+    cleaner_.setTree(Fs::realPath(startFolder), startFolder);
     yielder_.reset();
     yielder_.clearCounts();
     loadPurgeList();
@@ -179,18 +179,19 @@ void CleanRun::endOfRun() {
         state.AbortRequested = false;
         return;
     }
-    RunFiles::updateTotals(state.file(DataFile::TotalsFile), totals);
+    // A dry run reckons the totals as the run would, and writes neither file.
+    RunFiles::updateTotals(state.file(DataFile::TotalsFile), totals, !state.DryRun);
     const QStringList record =
         RunFiles::statsRecord(totals, savedFolder_, QDateTime::currentDateTime());
-    RunFiles::appendStatsRecord(state.file(DataFile::StatsLog), record);
+    if (!state.DryRun)
+        RunFiles::appendStatsRecord(state.file(DataFile::StatsLog), record);
     exitStatus_ = 0;
     if (totals.BadZips != 0 && state.desktop)
         state.desktop->playSound(state.file(DataFile::ErrorWave), false);
     // An unattended run prints its record instead of showing it.
     if (state.unattended()) {
-        const QByteArray text = record.join(u'\n').toLocal8Bit() + '\n';
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-        std::fflush(stdout);
+        for (const QString &line : record)
+            files_.toStdout({line});
     } else {
         // A close of the program while the statistics are up ends the wait too.
         host_.showStatistics(savedFolder_);

@@ -29,6 +29,8 @@ void writeFlushed(QFile &file, const QString &line) {
 
 void RunFiles::openLists() {
     progress_.setActive(state_.unattended());
+    if (state_.DryRun)
+        return; // a dry run writes no file
     openEmpty(errorLog_, state_.file(DataFile::ErrorLog));
     openEmpty(verifyList_, state_.file(DataFile::VerifyList));
 }
@@ -50,7 +52,7 @@ void RunFiles::addToVerifyList(const QString &archivePath) {
     writeFlushed(verifyList_, archivePath);
 }
 
-void RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals) {
+void RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals, bool write) {
     QFile file(totalsFile);
     if (file.exists() && file.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(file.read(TotalsReadLimit));
@@ -61,8 +63,9 @@ void RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals) {
     }
     totals.TotalBytesTested += totals.BytesTested;
     totals.TotalBytesPurged += totals.PurgedBytes;
-    TextFile::writeLines(totalsFile, {NumberText::plain(totals.TotalBytesTested),
-                                      NumberText::plain(totals.TotalBytesPurged)});
+    if (write)
+        TextFile::writeLines(totalsFile, {NumberText::plain(totals.TotalBytesTested),
+                                          NumberText::plain(totals.TotalBytesPurged)});
 }
 
 QStringList RunFiles::statsRecord(const RunTotals &t, const QString &savedFolder,
@@ -90,6 +93,13 @@ QStringList RunFiles::statsRecord(const RunTotals &t, const QString &savedFolder
 
 bool RunFiles::appendStatsRecord(const QString &statsLog, const QStringList &record) {
     return TextFile::appendLines(statsLog, record);
+}
+
+void RunFiles::toStdout(const QStringList &fields) {
+    progress_.clear();
+    const QByteArray bytes = Fs::encode(fields.join(u'\t')) + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
 }
 
 void RunFiles::toStderr(const QString &text) {

@@ -29,8 +29,8 @@ public:
     void addToVerifyList(const QString &archivePath);
 
     // Reads the TotalsFile into the cumulative totals when it exists, adds this run's
-    // bytes and writes the file anew.
-    static void updateTotals(const QString &totalsFile, RunTotals &totals);
+    // bytes and (with `write`) writes the file anew.
+    static void updateTotals(const QString &totalsFile, RunTotals &totals, bool write = true);
     // The StatsLog record of a run (14 lines, the last empty).
     static QStringList statsRecord(const RunTotals &totals, const QString &savedFolder,
                                    const QDateTime &end);
@@ -39,6 +39,9 @@ public:
 
     // Writes a line to standard error at once (unattended runs).
     static void toStderr(const QString &text);
+    // One line on standard output at once: the record, or a dry run's action
+    // (its fields separated by tabs).
+    void toStdout(const QStringList &fields);
 
     // The progress line of an unattended run on a terminal.
     TerminalProgress &progress() { return progress_; }

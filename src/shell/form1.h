@@ -174,6 +174,7 @@ private:
     int exitCode_ = 0;
     bool stoppedBySignal_ = false;
     QStringList pendingEntries_;
+    QStringList settingsTail_;              // the settings file's lines after the folder
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
     QElapsedTimer sinceYield_;              // the Status handler's last yield in a run

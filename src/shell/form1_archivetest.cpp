@@ -83,7 +83,7 @@ void Form1::ArchiveTest() {
         };
         rule.mayRename = [this](const QString &path) {
             DiskInfo1.setDriveLetter(path);
-            return !state_.Closing && DiskInfo1.DriveCheck() > 2;
+            return !state_.Closing && !state_.DryRun && DiskInfo1.DriveCheck() > 2;
         };
         rule.apply(state_.ActiveArchive);
         File1->Refresh();

@@ -21,6 +21,8 @@
 namespace arcsweep {
 
 namespace {
+constexpr char kKeepPurged[] = "KeepPurged=";
+
 // Deletes the first regular file of `folder` matching `pattern` that can be deleted;
 // files that cannot be deleted are skipped. Returns false when none was deleted.
 bool deleteFirstFile(const QString &folder, const QString &pattern, QStringList *skip = nullptr) {
@@ -89,7 +91,14 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     // list, so no other folder (a volume's root) is listed or tested on the way.
     const QString settings = state_.file(DataFile::Settings);
     if (QFileInfo(settings).isFile()) {
-        const QStringList lines = TextFile::readLines(settings, 1);
+        const QStringList lines = TextFile::readLines(settings, 64);
+        // Further lines hold choices ("KeepPurged=FOLDER"); an unknown one is kept as it is.
+        settingsTail_ = lines.mid(1);
+        if (state_.KeepPurged.isEmpty())
+            for (const QString &line : std::as_const(settingsTail_))
+                if (line.startsWith(QLatin1String(kKeepPurged)) &&
+                    line.size() > qsizetype(sizeof kKeepPurged) - 1)
+                    state_.KeepPurged = Fs::absolute(line.mid(qsizetype(sizeof kKeepPurged) - 1));
         const QStringList fields =
             lines.isEmpty() ? QStringList() : NumberText::delimitedFields(lines.first(), 1);
         const QString folder = fields.value(0);
@@ -102,10 +111,12 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     setBusyPointer(false);
     if (File1->ListCount() >= 1)
         File1->setListIndex(0);
-    // 7. A purge-list update that was interrupted is dropped, not merged.
-    QFile::remove(state_.file(DataFile::PurgeStaging));
-    // 8. One leftover file of the TempFolder.
-    deleteFirstFile(state_.tempFolder(), QStringLiteral("*"));
+    // 7. A purge-list update that was interrupted is dropped, not merged. 8. One
+    // leftover file of the TempFolder. (A dry run changes no file at all.)
+    if (!state_.DryRun) {
+        QFile::remove(state_.file(DataFile::PurgeStaging));
+        deleteFirstFile(state_.tempFolder(), QStringLiteral("*"));
+    }
     // 9. Unattended run, then close.
     if (state_.unattended())
         startUnattendedRun();
@@ -141,8 +152,11 @@ void Form1::Form_Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
-    // 1. The folder for next time.
-    TextFile::writeLines(state_.file(DataFile::Settings), {Dir1->Path()});
+    if (state_.DryRun)
+        return; // a dry run changes no file at all
+    // 1. The folder for next time, and the choices the file held.
+    TextFile::writeLines(state_.file(DataFile::Settings),
+                         QStringList{Dir1->Path()} + settingsTail_);
     // 2. One ".diz" of the TempFolder; 3. every ".nfo", each tried once.
     const QString temp = state_.tempFolder();
     deleteFirstFile(temp, QStringLiteral("*.diz"));
