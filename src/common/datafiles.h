@@ -19,7 +19,6 @@ inline constexpr char ThunderWave[] = "thunder.wav";
 inline constexpr char ErrorWave[] = "error.wav";
 inline constexpr char HelloWave[] = "hello-o.wav";
 inline constexpr char HelpPage[] = "Arcsweep.html";
-inline constexpr char InstanceLock[] = "arcsweep.lock"; // held while the program runs
 } // namespace DataFile
 
 // AppFolder + "/" + name.

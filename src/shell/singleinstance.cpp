@@ -22,14 +22,12 @@ QString SingleInstance::keyFor(const QString &appFolder) {
 
 SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
     : QObject(parent), key_(keyFor(appFolder)) {
-    // The lock belongs to the AppFolder itself: whatever $TMPDIR says, two programs
-    // never share its files. The kernel lets go of it when the process ends, however
-    // it ends, so a killed instance leaves nothing that blocks the next one.
-    lockFd_ = ::open(Fs::encode(appFile(appFolder, DataFile::InstanceLock)).constData(),
-                     O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    // A folder nobody may write to holds no lock; nothing can be written there either.
-    first_ =
-        lockFd_ < 0 ? errno == EACCES || errno == EROFS : ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+    // The lock is on the AppFolder itself: whatever $TMPDIR says, two programs never
+    // share its files. The kernel lets go of it when the process ends, however it
+    // ends, so a killed instance leaves nothing behind that blocks the next one, and
+    // no file is written for it.
+    lockFd_ = ::open(Fs::encode(appFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    first_ = lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
     if (!first_)
         return;
     // A socket left behind by a killed instance would block listen().

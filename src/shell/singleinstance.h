@@ -28,7 +28,7 @@ signals:
 
 private:
     QString key_;
-    int lockFd_ = -1; // the AppFolder's lock file, held locked while this instance runs
+    int lockFd_ = -1; // the AppFolder, held locked while this instance runs
     QLocalServer server_;
     bool first_ = false;
 };

@@ -451,6 +451,38 @@ TEST(CleanRun, CleanAllIsVisiblyDisabledWhileTheStatisticsWait) {
     EXPECT_EQ(TextFile::readLines(run.appFile(DataFile::StatsLog)).size(), 14); // one run only
 }
 
+TEST(CleanRun, AnInteractiveRunKeepsPurgedEntriesWhereTheSettingsSay) {
+    const QString keepFolder = QStringLiteral("Kept Purges");
+    RunFixture run([&](RunFixture &r) {
+        // The choice lives in the settings file, after the folder line.
+        writeFile(r.appFile(DataFile::Settings),
+                  (r.tree + "\r\nKeepPurged=" + r.root.filePath(keepFolder) + "\r\n").toUtf8());
+        r.makeForm(true);
+    });
+    run.purgeList({"junk.txt"});
+    const QString archive = run.zip("Sub/Keep Me.ZIP", {"Junk.TXT", "Keep.TXT"});
+    run.browse(run.tree);
+    run.clickClean();
+    EXPECT_EQ(RunFixture::names(archive), QStringList{"Keep.TXT"});
+    const QString kept = run.root.filePath(keepFolder + "/Sub/Keep Me.ZIP");
+    EXPECT_EQ(RunFixture::names(kept), QStringList{"Junk.TXT"});
+    // Closing saves the folder and keeps the choice.
+    run.form->Form_Unload();
+    const QStringList settings = TextFile::readLines(run.appFile(DataFile::Settings));
+    ASSERT_EQ(settings.size(), 2);
+    EXPECT_EQ(settings[1], "KeepPurged=" + run.root.filePath(keepFolder));
+}
+
+TEST(CleanRun, WithoutTheSettingNothingIsKept) {
+    RunFixture run;
+    run.purgeList({"junk.txt"});
+    const QString archive = run.zip("Plain.ZIP", {"Junk.TXT", "Keep.TXT"});
+    run.clean();
+    EXPECT_EQ(RunFixture::names(archive), QStringList{"Keep.TXT"});
+    EXPECT_TRUE(run.state.KeepPurged.isEmpty());
+    EXPECT_EQ(QDir(run.root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+}
+
 TEST(CleanRun, AReadOnlyDriveTakesThreeClicks) {
     RunFixture run;
     run.purgeList({"junk.txt"});

@@ -174,9 +174,11 @@ TEST(CrashConsistency, KilledAtRandomMomentsNoArchiveIsLostOrDamaged) {
         partial += cleaned > 0 && untouched > 0;
         leftTemporaries += int(tree.temporaries().size());
         // Every diz repair is whole or not there: never an archive without the file.
-        for (const Archive &a : tree.archives())
-            if (a.kind == Kind::Double)
+        for (const Archive &a : tree.archives()) {
+            if (a.kind == Kind::Double) {
                 EXPECT_TRUE(fileBytes(u.tree + u'/' + a.relative).contains("file_id.diz"));
+            }
+        }
     }
     // The kills fell inside runs, not only before or after them.
     EXPECT_GT(partial, 0) << kills << " kills";
