@@ -1,10 +1,9 @@
 #pragma once
 
-#include <cerrno>
+#include "components/zipformat.h"
+
 #include <cstring>
 #include <memory>
-#include <sys/types.h>
-#include <unistd.h>
 
 namespace arcsweep {
 
@@ -18,39 +17,19 @@ public:
     // The `n` bytes at `offset`; false when the file ends before them or cannot be read.
     bool read(unsigned long long offset, void *out, size_t n) {
         if (n > window_)
-            return direct(offset, static_cast<char *>(out), n);
+            return zipformat::preadExactly(fd_, offset, out, n);
         if (offset < start_ || offset + n > start_ + length_) {
+            const ssize_t got = zipformat::preadAtLeast(fd_, offset, buffer_.get(), window_, n);
             start_ = offset;
-            length_ = 0;
-            while (length_ < n) {
-                const ssize_t got = ::pread(fd_, buffer_.get() + length_, window_ - length_,
-                                            off_t(start_ + length_));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
-                    return false;
-                length_ += size_t(got);
-            }
+            length_ = got < 0 ? 0 : size_t(got);
+            if (length_ < n)
+                return false;
         }
         std::memcpy(out, buffer_.get() + (offset - start_), n);
         return true;
     }
 
 private:
-    bool direct(unsigned long long offset, char *out, size_t n) {
-        while (n > 0) {
-            const ssize_t got = ::pread(fd_, out, n, off_t(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            out += got;
-            offset += static_cast<unsigned long long>(got);
-            n -= size_t(got);
-        }
-        return true;
-    }
-
     int fd_;
     size_t window_;
     std::unique_ptr<unsigned char[]> buffer_;

@@ -1,6 +1,7 @@
 #include "components/ziparchivefile.h"
 
 #include "common/fs.h"
+#include "components/zipformat.h"
 #include "components/zipresult.h"
 
 #include <algorithm>
@@ -151,43 +152,26 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
             cache_.resize(kReadAhead);
             cacheStart_ = readPos_;
             cacheLength_ = 0;
-            for (;;) {
-                const ssize_t got =
-                    ::pread(fd_, cache_.data() + cacheLength_, kReadAhead - cacheLength_,
-                            off_t(cacheStart_ + cacheLength_));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got < 0) {
-                    zip_error_set(&error_, ZIP_ER_READ, errno);
-                    return -1;
-                }
-                if (got == 0)
-                    break;
-                cacheLength_ += quint64(got);
-                if (cacheLength_ >= len)
-                    break;
+            const ssize_t got =
+                zipformat::preadAtLeast(fd_, cacheStart_, cache_.data(), kReadAhead, len);
+            if (got < 0) {
+                zip_error_set(&error_, ZIP_ER_READ, errno);
+                return -1;
             }
+            cacheLength_ = quint64(got);
         }
         const quint64 n = std::min<quint64>(len, cacheStart_ + cacheLength_ - readPos_);
         std::memcpy(out, cache_.data() + (readPos_ - cacheStart_), n);
         readPos_ += n;
         return zip_int64_t(n);
     }
-    zip_uint64_t done = 0;
-    while (done < len) {
-        const ssize_t got = ::pread(fd_, out + done, len - done, off_t(readPos_));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            zip_error_set(&error_, ZIP_ER_READ, errno);
-            return -1;
-        }
-        if (got == 0)
-            break;
-        done += zip_uint64_t(got);
-        readPos_ += zip_uint64_t(got);
+    const ssize_t got = zipformat::preadAtLeast(fd_, readPos_, out, len, len);
+    if (got < 0) {
+        zip_error_set(&error_, ZIP_ER_READ, errno);
+        return -1;
     }
-    return zip_int64_t(done);
+    readPos_ += zip_uint64_t(got);
+    return zip_int64_t(got);
 }
 
 bool ZipArchiveFile::isStillAtItsPath() const {

@@ -1,6 +1,7 @@
 #include "components/ziplayout.h"
 
 #include "components/blockreader.h"
+#include "components/zipformat.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,39 +14,11 @@ namespace arcsweep {
 
 namespace {
 
-constexpr quint32 kLocalSig = 0x04034b50;
-constexpr quint32 kCentralSig = 0x02014b50;
-constexpr quint32 kEndSig = 0x06054b50;
-constexpr quint32 kZip64EndSig = 0x06064b50;
-constexpr quint32 kZip64LocatorSig = 0x07064b50;
 constexpr quint64 kEndSize = 22;
 constexpr quint64 kCentralSize = 46;
 constexpr quint64 kLocalSize = 30;
 
-quint16 le16(const uchar *p) {
-    return quint16(p[0] | p[1] << 8);
-}
-quint32 le32(const uchar *p) {
-    return quint32(le16(p)) | quint32(le16(p + 2)) << 16;
-}
-quint64 le64(const uchar *p) {
-    return quint64(le32(p)) | quint64(le32(p + 4)) << 32;
-}
-
-bool readAt(int fd, quint64 offset, void *buf, size_t n) {
-    auto *out = static_cast<uchar *>(buf);
-    while (n > 0) {
-        const ssize_t got = ::pread(fd, out, n, off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        offset += quint64(got);
-        n -= size_t(got);
-    }
-    return true;
-}
+using namespace zipformat;
 
 // Where the central directory lies according to one end record.
 struct Directory {
@@ -65,13 +38,13 @@ bool readDirectory(int fd, quint64 pos, const uchar *eocd, Directory &dir) {
     dir.offset = le32(eocd + 16);
     dir.end = pos;
     uchar loc[20];
-    if (pos >= 20 && readAt(fd, pos - 20, loc, sizeof loc) && le32(loc) == kZip64LocatorSig) {
+    if (pos >= 20 && preadExactly(fd, pos - 20, loc, sizeof loc) && le32(loc) == kZip64LocatorSig) {
         // A locator is only a locator when it points at a Zip64 end record; names
         // may hold the same signature bytes.
         const quint64 recordPos = le64(loc + 8);
         uchar rec[56];
         if (pos - 20 >= sizeof rec && recordPos <= pos - 20 - sizeof rec &&
-            readAt(fd, recordPos, rec, sizeof rec) && le32(rec) == kZip64EndSig) {
+            preadExactly(fd, recordPos, rec, sizeof rec) && le32(rec) == kZip64EndSig) {
             dir.count = le64(rec + 32);
             dir.size = le64(rec + 40);
             dir.offset = le64(rec + 48);
@@ -89,7 +62,7 @@ bool readDirectory(int fd, quint64 pos, const uchar *eocd, Directory &dir) {
     if (dir.offset > dir.end || dir.size > dir.end - dir.offset)
         return false;
     uchar sig[4];
-    return dir.size == 0 || (readAt(fd, dir.offset, sig, 4) && le32(sig) == kCentralSig);
+    return dir.size == 0 || (preadExactly(fd, dir.offset, sig, 4) && le32(sig) == kCentralSig);
 }
 
 // One entry's local record: header start, compressed size, end of its data.
@@ -99,53 +72,51 @@ struct Span {
     quint64 end;
 };
 
+// Finds the Zip64 extra field (id 1) in an extra field block: its data start and length.
+// False when there is none or the block is malformed.
+bool findZip64Extra(const std::vector<uchar> &extra, size_t &at, size_t &len) {
+    at = 0;
+    while (at + 4 <= extra.size()) {
+        const quint16 id = le16(&extra[at]);
+        len = le16(&extra[at + 2]);
+        at += 4;
+        if (len > extra.size() - at)
+            return false;
+        if (id == 0x0001)
+            return true;
+        at += len;
+    }
+    return false;
+}
+
 // Where the Zip64 extra field stores the local header offset (a position within the
 // extra field block), or -1. Sizes come first when they are saturated.
 qint64 zip64OffsetAt(const std::vector<uchar> &extra, bool uncompressedSaturated,
                      bool compressedSaturated) {
-    size_t at = 0;
-    while (at + 4 <= extra.size()) {
-        const quint16 id = le16(&extra[at]);
-        const size_t len = le16(&extra[at + 2]);
-        at += 4;
-        if (len > extra.size() - at)
-            return -1;
-        if (id == 0x0001) {
-            const size_t skip = 8 * (size_t(uncompressedSaturated) + size_t(compressedSaturated));
-            return skip + 8 <= len ? qint64(at + skip) : -1;
-        }
-        at += len;
-    }
-    return -1;
+    size_t at = 0, len = 0;
+    if (!findZip64Extra(extra, at, len))
+        return -1;
+    const size_t skip = 8 * (size_t(uncompressedSaturated) + size_t(compressedSaturated));
+    return skip + 8 <= len ? qint64(at + skip) : -1;
 }
 
 // Replaces saturated 32-bit sizes and offset by their Zip64 extra field values.
 bool applyZip64Extra(const std::vector<uchar> &extra, quint64 &uncompressed, quint64 &compressed,
                      quint64 &offset) {
-    size_t at = 0;
-    while (at + 4 <= extra.size()) {
-        const quint16 id = le16(&extra[at]);
-        const size_t len = le16(&extra[at + 2]);
-        at += 4;
-        if (len > extra.size() - at)
+    size_t at = 0, left = 0;
+    if (!findZip64Extra(extra, at, left))
+        return false;
+    const uchar *p = &extra[at];
+    for (quint64 *field : {&uncompressed, &compressed, &offset}) {
+        if (*field != 0xffffffff)
+            continue;
+        if (left < 8)
             return false;
-        if (id == 0x0001) {
-            const uchar *p = &extra[at];
-            size_t left = len;
-            for (quint64 *field : {&uncompressed, &compressed, &offset}) {
-                if (*field != 0xffffffff)
-                    continue;
-                if (left < 8)
-                    return false;
-                *field = le64(p);
-                p += 8;
-                left -= 8;
-            }
-            return true;
-        }
-        at += len;
+        *field = le64(p);
+        p += 8;
+        left -= 8;
     }
-    return false;
+    return true;
 }
 
 ZipLayout::Result damaged(const char *problem) {
@@ -179,7 +150,7 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
     const quint64 tailLen = std::min<quint64>(size, kEndSize + 0xffff);
     const quint64 tailStart = size - tailLen;
     std::unique_ptr<uchar[]> tail(new uchar[tailLen]); // read over at once: no zeroing
-    if (!readAt(fd, tailStart, tail.get(), tailLen))
+    if (!preadExactly(fd, tailStart, tail.get(), tailLen))
         return damaged("cannot read the end of the file");
     Result last = damaged("no end record describes a central directory");
     bool haveLast = false;

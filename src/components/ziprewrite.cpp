@@ -1,6 +1,7 @@
 #include "components/ziprewrite.h"
 
 #include "components/blockreader.h"
+#include "components/zipformat.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,11 +13,8 @@ namespace arcsweep {
 
 namespace {
 
-constexpr quint32 kLocalSig = 0x04034b50;
-constexpr quint32 kCentralSig = 0x02014b50;
-constexpr quint32 kEndSig = 0x06054b50;
-constexpr quint32 kZip64EndSig = 0x06064b50;
-constexpr quint32 kZip64LocatorSig = 0x07064b50;
+using namespace zipformat;
+
 constexpr quint64 kCopyChunk = 8ull << 20;
 
 void put16(QByteArray &out, quint16 v) {
@@ -55,25 +53,14 @@ bool isAscii(const QByteArray &name) {
 }
 
 bool readAt(int fd, quint64 offset, char *buf, size_t n, int *error) {
-    while (n > 0) {
-        const ssize_t got = ::pread(fd, buf, n, off_t(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            *error = got < 0 ? errno : EIO;
-            return false;
-        }
-        buf += got;
-        offset += quint64(got);
-        n -= size_t(got);
-    }
-    return true;
+    if (preadExactly(fd, offset, buf, n))
+        return true;
+    *error = errno;
+    return false;
 }
 
-QByteArray localHeader(const ZipNewEntry &e) {
-    QByteArray h;
-    put32(h, kLocalSig);
-    put16(h, 20);
+// The fields a local header and a central record share, flags to name length.
+void putEntryFields(QByteArray &h, const ZipNewEntry &e) {
     put16(h, isAscii(e.name) ? 0 : 0x0800);
     put16(h, e.method);
     put16(h, e.dosTime);
@@ -82,6 +69,13 @@ QByteArray localHeader(const ZipNewEntry &e) {
     put32(h, quint32(e.packed.size()));
     put32(h, quint32(e.size));
     put16(h, quint16(e.name.size()));
+}
+
+QByteArray localHeader(const ZipNewEntry &e) {
+    QByteArray h;
+    put32(h, kLocalSig);
+    put16(h, 20);
+    putEntryFields(h, e);
     put16(h, 0);
     h.append(e.name);
     return h;
@@ -93,14 +87,7 @@ QByteArray centralRecord(const ZipNewEntry &e, quint64 offset) {
     put32(h, kCentralSig);
     put16(h, quint16(3 << 8 | (zip64 ? 45 : 20))); // made on Unix
     put16(h, zip64 ? 45 : 20);
-    put16(h, isAscii(e.name) ? 0 : 0x0800);
-    put16(h, e.method);
-    put16(h, e.dosTime);
-    put16(h, e.dosDate);
-    put32(h, e.crc);
-    put32(h, quint32(e.packed.size()));
-    put32(h, quint32(e.size));
-    put16(h, quint16(e.name.size()));
+    putEntryFields(h, e);
     put16(h, zip64 ? 12 : 0);
     put16(h, 0); // comment
     put16(h, 0); // disk
