@@ -2,7 +2,9 @@
 // demonstration tree so that the browser shows real archives. Under QT_SCALE_FACTOR the
 // files are named after the scale (Form1-scale2.png) and hold the device pixels. Captions
 // and buttons whose text needs more room than the window gives them are listed on
-// standard output.
+// standard output. On an X display (QT_QPA_PLATFORM=xcb) with a window manager running,
+// each window is also taken from the screen with the frame the window manager drew
+// around it (Form1-framed.png), together with where the window sits on the screen.
 #include "common/appstate.h"
 #include "common/desktopservices.h"
 #include "components/dirlistbox.h"
@@ -18,10 +20,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QScreen>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <zip.h>
 
@@ -81,10 +86,46 @@ QString scaleSuffix() {
     return qFuzzyCompare(scale, 1.0) ? QString() : QStringLiteral("-scale%1").arg(scale);
 }
 
-bool save(QWidget *w, const QString &folder, const QString &name) {
+bool onXDisplay() {
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// Lets the window manager map and frame the window, then takes the frame and the
+// window from the screen.
+bool saveFramed(QWidget *w, const QString &path) {
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 700)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    const QRect frame = w->frameGeometry();
+    const QRect screen = w->screen()->geometry();
+    const bool ok = w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
+                                            frame.height()).save(path);
+    // What the window asks the window manager for; some managers draw buttons that the
+    // window has not asked for and then refuse their action.
+    const Qt::WindowFlags flags = w->windowFlags();
+    const bool fixed = w->minimumSize() == w->maximumSize();
+    const bool bare = flags & Qt::FramelessWindowHint
+        || (flags & Qt::CustomizeWindowHint && !(flags & Qt::WindowTitleHint));
+    std::printf("%s %s (frame %dx%d at %d,%d on a %dx%d screen; window %dx%d%s; asks for%s%s%s%s)\n",
+                ok ? "wrote" : "FAILED", qPrintable(path), frame.width(), frame.height(),
+                frame.x(), frame.y(), screen.width(), screen.height(), w->width(), w->height(),
+                fixed ? ", fixed size" : "",
+                bare ? " no caption" : " a caption",
+                bare || !(flags & Qt::WindowMinimizeButtonHint) ? "" : ", minimise",
+                bare || !(flags & Qt::WindowMaximizeButtonHint) || fixed ? "" : ", maximise",
+                bare || !(flags & Qt::WindowCloseButtonHint) ? "" : ", close");
+    return ok;
+}
+
+// On an X display only the framed picture is taken (the plain ones come from the
+// offscreen runs), and not inside a run's own events (`framed` false).
+bool save(QWidget *w, const QString &folder, const QString &name, bool framed = true) {
     w->show();
     QApplication::processEvents();
     const QString file = name + scaleSuffix();
+    if (onXDisplay())
+        return !framed || saveFramed(w, folder + u'/' + file + QStringLiteral("-framed.png"));
     const QString path = folder + u'/' + file + QStringLiteral(".png");
     const bool ok = w->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
@@ -139,16 +180,19 @@ int main(int argc, char **argv) {
         purge.write("*.com\r\n");
     purge.close();
     bool running = false;
-    const auto shot = QObject::connect(form.XceedZip1, &ZipComponent::Status, &form, [&] {
-        if (!running && state.Running && form.List1->count() > 0) {
+    QTimer watch; // the run hands out events between its steps
+    watch.setInterval(1);
+    QObject::connect(&watch, &QTimer::timeout, &form, [&] {
+        if (!running && state.Running && form.entryCount() > 0) {
             running = true;
-            failures += !save(&form, out, QStringLiteral("Form1-running"));
+            failures += !save(&form, out, QStringLiteral("Form1-running"), false);
         }
     });
+    watch.start();
     state.CommandLine = zips;
     form.Command2_Click();
     state.CommandLine.clear();
-    QObject::disconnect(shot);
+    watch.stop();
     failures += !running;
 
     // The text viewer on DOS art, and the verification window on the queue of a run.
