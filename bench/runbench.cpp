@@ -8,6 +8,7 @@
 
 #include "common/appstate.h"
 #include "common/desktopservices.h"
+#include "quietdesktop.h"
 #include "engine/cleanrun.h"
 #include "shell/form1.h"
 
@@ -52,18 +53,7 @@ private:
     int depth_ = 0;
 };
 
-// Never shows a box, plays nothing: the benchmark measures the run.
-class QuietDesktop : public DesktopServices {
-public:
-    void playSound(const QString &, bool) override {}
-
-protected:
-    MsgAnswer showMessageBox(QWidget *, const QString &, const QString &, MsgIcon,
-                             MsgButtons) override {
-        return MsgAnswer::Ok;
-    }
-    void launch(const QUrl &, std::function<void()>) override {}
-};
+using bench::QuietDesktop;
 
 } // namespace
 
