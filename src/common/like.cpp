@@ -94,7 +94,8 @@ QString likeLiteral(const QString &name) {
     QString pattern;
     pattern.reserve(name.size());
     for (const QChar c : name) {
-        if (c == u'*' || c == u'?' || c == u'#' || c == u'[') {
+        // A carriage return too: it separates the parts of an EntrySpec outside brackets.
+        if (c == u'*' || c == u'?' || c == u'#' || c == u'[' || c == u'\r') {
             pattern.append(u'[');
             pattern.append(c);
             pattern.append(u']');

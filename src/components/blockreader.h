@@ -16,9 +16,14 @@ public:
 
     // The `n` bytes at `offset`; false when the file ends before them or cannot be read.
     bool read(unsigned long long offset, void *out, size_t n) {
+        if (n == 0)
+            return true; // `out` may be null then
         if (n > window_)
             return zipformat::preadExactly(fd_, offset, out, n);
-        if (offset < start_ || offset + n > start_ + length_) {
+        // Compared by differences: offsets come from the archive and may be near 2^64.
+        const bool inWindow =
+            offset >= start_ && offset - start_ <= length_ && n <= length_ - (offset - start_);
+        if (!inWindow) {
             const ssize_t got = zipformat::preadAtLeast(fd_, offset, buffer_.get(), window_, n);
             start_ = offset;
             length_ = got < 0 ? 0 : size_t(got);

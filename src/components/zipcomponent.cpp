@@ -31,11 +31,13 @@ constexpr qint64 kStatusIntervalMs = 50; // half the promised 100 ms
 
 // The entries an operation applies to: "*.*" or "*" select all of them; otherwise
 // each CR-separated part selects the names equal to it or matching it as a Like
-// pattern, ignoring case. An empty EntrySpec selects nothing.
+// pattern, ignoring case. A CR alone in brackets ("[\r]", as likeLiteral writes it)
+// is part of the pattern, so an entry whose name holds one can be named. An empty
+// EntrySpec selects nothing.
 class EntrySelection {
 public:
     explicit EntrySelection(const QString &entrySpec) {
-        for (const QString &part : entrySpec.split(u'\r', Qt::SkipEmptyParts)) {
+        for (const QString &part : splitParts(entrySpec)) {
             if (part == u"*.*" || part == u"*")
                 all_ = true;
             else
@@ -53,6 +55,21 @@ public:
     }
 
 private:
+    static QStringList splitParts(const QString &spec) {
+        QStringList parts;
+        qsizetype from = 0;
+        for (qsizetype i = 0; i <= spec.size(); ++i) {
+            if (i < spec.size() && (spec[i] != u'\r' || (i > 0 && spec[i - 1] == u'[' &&
+                                                          i + 1 < spec.size() &&
+                                                          spec[i + 1] == u']')))
+                continue;
+            if (i > from)
+                parts.append(spec.mid(from, i - from));
+            from = i + 1;
+        }
+        return parts;
+    }
+
     struct Part {
         QString text;
         LikePattern pattern;
@@ -408,6 +425,33 @@ int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
     return ZipOk;
 }
 
+namespace {
+// Whether a written archive reads back with `entries` entries, through our own walk
+// and through libzip alike. Archives whose framing is ambiguous (end records in the
+// comment or in trailing bytes, say) can list soundly and yet come out of a rewrite as
+// something a reader frames differently: such a result is never put in place.
+bool readsBack(int fd, size_t entries) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    const ZipLayout::Result layout = ZipLayout::check(fd, st.st_size);
+    if (!layout.consistent || layout.entries != entries)
+        return false;
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return false;
+    int error = 0;
+    zip_t *za = zip_fdopen(copy, ZIP_RDONLY, &error); // owns `copy` once open
+    if (za == nullptr) {
+        ::close(copy);
+        return false;
+    }
+    const bool same = zip_get_num_entries(za, 0) == zip_int64_t(entries);
+    zip_discard(za);
+    return same;
+}
+} // namespace
+
 int ZipComponent::applyChanges(ZipOpened &archive) {
     if (!archive.rewrite || !archive.rewrite->changes())
         return ZipOk; // nothing to remove or add: the file is not touched
@@ -435,6 +479,10 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
     if (outcome != ZipRewrite::Outcome::Written || Abort) {
         archive.file.rollbackRewrite();
         return outcome == ZipRewrite::Outcome::Failed ? int(ZipCannotWrite) : aborted();
+    }
+    if (!readsBack(archive.file.tempFd(), rewrite.outputEntries())) {
+        archive.file.rollbackRewrite();
+        return ZipUnsupported;
     }
     const int rc = archive.file.commitRewrite();
     if (rc == ZipOk)

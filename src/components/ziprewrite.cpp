@@ -176,6 +176,13 @@ size_t ZipRewrite::droppedCount() const {
     return size_t(std::count(parts_[0].dropped.cbegin(), parts_[0].dropped.cend(), true));
 }
 
+size_t ZipRewrite::outputEntries() const {
+    size_t kept = added_.size();
+    for (const Part &part : parts_)
+        kept += size_t(std::count(part.dropped.cbegin(), part.dropped.cend(), false));
+    return kept;
+}
+
 void ZipRewrite::add(ZipNewEntry entry) {
     added_.push_back(std::move(entry));
 }

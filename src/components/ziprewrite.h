@@ -44,6 +44,7 @@ public:
     void drop(size_t index);
     bool isDropped(size_t index) const { return parts_[0].dropped.at(index); }
     size_t droppedCount() const;
+    size_t outputEntries() const; // entries of the new archive
     void add(ZipNewEntry entry);
     const std::vector<ZipNewEntry> &added() const { return added_; }
     void dropAdded(size_t index); // an added entry deleted again before the write

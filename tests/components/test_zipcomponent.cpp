@@ -1,6 +1,7 @@
 // The zip component on archives written by the tests: listing, deleting, extracting
 // and adding, and what Abort and re-entrant calls do.
 
+#include "common/like.h"
 #include "components/zipcomponent.h"
 #include "zipfixtures.h"
 
@@ -106,6 +107,27 @@ TEST_F(ZipComponentTest, DeletesByNamesAndPatternsKeepingTheRest) {
         EXPECT_EQ(list(), ZipOk);
         EXPECT_EQ(folderEntries(), QStringList{"Archive.ZIP"});
     }
+}
+
+// A carriage return separates the parts of an EntrySpec, yet some names hold one: the
+// literal pattern of such a name deletes that entry and never the one named by its tail.
+TEST_F(ZipComponentTest, ANameHoldingACarriageReturnIsNamedByItsLiteral) {
+    const QList<test::ZipFixtureEntry> entries = {
+        {"\rOrem.txt", "first"}, {"Orem.txt", "second"}, {"Dir\r/Notes.txt", "third"}};
+    for (const QString &name : {QStringLiteral("\rOrem.txt"), QStringLiteral("Dir\r/Notes.txt")}) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(test::writeZip(archive, entries));
+        EXPECT_EQ(remove(likeLiteral(name)), ZipOk);
+        bool ok = false;
+        EXPECT_TRUE(sameEntries(test::readZip(archive, &ok), without(entries, {name})));
+        EXPECT_TRUE(ok);
+    }
+    // Joined with other names the parts still split where the names end.
+    ASSERT_TRUE(test::writeZip(archive, entries));
+    EXPECT_EQ(remove(likeLiteral("\rOrem.txt") + u'\r' + likeLiteral("Dir\r/Notes.txt")), ZipOk);
+    bool ok = false;
+    EXPECT_TRUE(sameEntries(test::readZip(archive, &ok), without(entries, {"\rOrem.txt",
+                                                                            "Dir\r/Notes.txt"})));
 }
 
 TEST_F(ZipComponentTest, DeletingEveryEntryLeavesAnEmptyArchive) {

@@ -1,5 +1,6 @@
 // A rewrite copies what it keeps byte for byte, replaces the archive only while it is
 // the file that was read, and the one rewrite of gathered changes applies them all.
+#include "components/blockreader.h"
 #include "components/ziparchivefile.h"
 #include "components/zipcomponent.h"
 #include "rawzip.h"
@@ -294,6 +295,29 @@ TEST_F(Rewrite, AMalformedLocalExtraFieldListsAndPurgesAlike) {
         EXPECT_EQ(remove(path, "purge.txt"), ZipOk);
         expectKeptByteForByte(before, fileBytes(path), {0});
     }
+}
+
+// Records are read at offsets taken from the archive: offsets near 2^64 must read
+// nothing rather than wrap around into the window of an earlier read.
+TEST(BlockReaderTest, OffsetsNearTheTopReadNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Data.bin");
+    const QByteArray bytes = test::randomBytes(100, 5);
+    ASSERT_TRUE(test::writeFile(path, bytes));
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    BlockReader reader(fd);
+    char got[32] = {};
+    EXPECT_TRUE(reader.read(10, got, 5));
+    EXPECT_EQ(QByteArray(got, 5), bytes.mid(10, 5));
+    EXPECT_FALSE(reader.read(96, got, 5)); // past the end
+    EXPECT_TRUE(reader.read(0, nullptr, 0));
+    const unsigned long long top = ~0ULL;
+    EXPECT_FALSE(reader.read(top - 9, got, 4));
+    EXPECT_FALSE(reader.read(top - 4, got, 30)); // offset + 30 wraps to 25
+    EXPECT_TRUE(reader.read(90, got, 10));
+    EXPECT_EQ(QByteArray(got, 10), bytes.mid(90));
+    ::close(fd);
 }
 
 } // namespace
