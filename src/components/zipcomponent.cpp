@@ -3,6 +3,7 @@
 #include "common/entrypath.h"
 #include "common/fs.h"
 #include "common/like.h"
+#include "components/zipformat.h"
 #include "components/zipreading.h"
 #include "components/ziprewrite.h"
 #include "components/ziptestahead.h"
@@ -128,7 +129,13 @@ public:
         return true;
     }
 
-    bool finish() {
+    // Closes the file, dated `modified` when that is known (as unzip does): an entry
+    // taken out and put back in keeps its date.
+    bool finish(time_t modified = -1) {
+        if (modified >= 0) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
+            ::futimens(fd_, times);
+        }
         const bool ok = ::close(std::exchange(fd_, -1)) == 0;
         if (!ok)
             ::unlinkat(dirFd_, name_.constData(), 0);
@@ -228,6 +235,13 @@ void ZipComponent::TestAhead(const QStringList &paths) {
 }
 
 void ZipComponent::StopTestingAhead() {
+    // From inside the wait for a verdict (a Status event) the tests stop at once, and
+    // the workers are let go when that wait has returned.
+    if (takingAhead_ && ahead_) {
+        ahead_->cancel();
+        dropAhead_ = true;
+        return;
+    }
     ahead_.reset();
 }
 
@@ -242,10 +256,16 @@ int ZipComponent::listEntries() {
     DiscardChanges();
     // Tested ahead on a worker: the verdict stands while the file is the one it read.
     if (ahead_) {
+        takingAhead_ = true;
         ZipTestAhead::Result ready = ahead_->take(ArchivePath, [this](double done) {
             reportProgress(done, 1);
             return !Abort;
         });
+        takingAhead_ = false;
+        if (dropAhead_) { // stopped from inside the wait: dropped now that it has returned
+            dropAhead_ = false;
+            ahead_.reset();
+        }
         if (Abort)
             return aborted();
         if (ready.archive && ready.archive->file.isStillAtItsPath()) {
@@ -257,10 +277,15 @@ int ZipComponent::listEntries() {
     auto archive = std::make_unique<ZipOpened>();
     if (const int rc = archive->open(ArchivePath))
         return rc;
+    // Tested first and reported after, as a verdict found ahead is: libzip's hold on a
+    // large directory is let go before the names are handed out.
+    const int rc = tester_->testAll(archive->za, archive->entries.size());
+    if (rc == ZipAborted)
+        return aborted();
+    archive->closeReader();
     if (!reportEntries(*archive))
         return aborted();
-    const int rc = tester_->testAll(archive->za, archive->entries.size());
-    return finishListing(std::move(archive), rc == ZipAborted ? aborted() : rc);
+    return finishListing(std::move(archive), rc);
 }
 
 bool ZipComponent::reportEntries(const ZipOpened &archive) {
@@ -437,6 +462,14 @@ bool readsBack(int fd, size_t entries) {
     const ZipLayout::Result layout = ZipLayout::check(fd, st.st_size);
     if (!layout.consistent || layout.entries != entries)
         return false;
+    // libzip weighs every end record it finds in the last 64 KiB; with only the one just
+    // written there it reads what our walk read, and opening it again (a large
+    // directory costs libzip some 300 bytes an entry) can be spared.
+    const qint64 tailLen = std::min<qint64>(st.st_size, 22 + 0xffff);
+    QByteArray tail(tailLen, Qt::Uninitialized);
+    if (zipformat::preadExactly(fd, quint64(st.st_size - tailLen), tail.data(), size_t(tailLen)) &&
+        tail.count(QByteArrayView("PK\x05\x06", 4)) == 1)
+        return true;
     const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0)
         return false;
@@ -592,7 +625,9 @@ int ZipComponent::extractEntry(zip_t *za, quint64 index, const QString &path, do
         written += double(n);
         reportProgress(doneBytes + std::min(written, entryBytes), totalBytes);
     }
-    return out.finish() ? ZipOk : ZipCannotWrite;
+    zip_stat_t st;
+    const bool dated = zip_stat_index(za, index, 0, &st) == 0 && (st.valid & ZIP_STAT_MTIME);
+    return out.finish(dated ? st.mtime : -1) ? ZipOk : ZipCannotWrite;
 }
 
 } // namespace arcsweep

@@ -118,6 +118,8 @@ private:
     std::vector<char> buffer_; // the read buffer of extraction
     std::unique_ptr<ZipEntryTester> tester_;
     std::unique_ptr<ZipTestAhead> ahead_;
+    bool takingAhead_ = false; // inside ahead_->take()
+    bool dropAhead_ = false;   // StopTestingAhead came during that wait
     // The archive that the last successful listing read, while changes may follow.
     std::unique_ptr<ZipOpened> listed_;
     bool gathering_ = false;

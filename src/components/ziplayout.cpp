@@ -194,6 +194,11 @@ ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quin
     BlockReader reader(fd);
     std::vector<Span> spans;
     std::vector<ZipLayout::Entry> map;
+    // Room for the stated count at once (no doubling on a large directory), but never
+    // more records than the directory's size can hold.
+    const size_t expected = size_t(std::min<quint64>(dir.count, dir.size / kCentralSize));
+    spans.reserve(expected);
+    map.reserve(expected);
     std::vector<uchar> extra;
     const quint64 dirEnd = dir.offset + dir.size;
     for (quint64 pos = dir.offset; pos < dirEnd;) {

@@ -35,7 +35,7 @@ struct ZipOpened {
     ZipOpened() = default;
     ZipOpened(const ZipOpened &) = delete;
     ZipOpened &operator=(const ZipOpened &) = delete;
-    ~ZipOpened() { closeReader(); }
+    ~ZipOpened();
     void closeReader();
     ZipRewrite &changes();
 

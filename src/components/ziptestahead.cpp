@@ -36,6 +36,8 @@ void ZipTestAhead::cancel() {
     for (const auto &job : queue_)
         job->cancelled = true;
     queue_.clear();
+    if (taking_)
+        taking_->cancelled = true;
     changed_.notify_all();
 }
 
@@ -107,6 +109,11 @@ ZipTestAhead::Result ZipTestAhead::take(const QString &path,
     const std::shared_ptr<Job> job = *found;
     queue_.erase(queue_.begin(), found + 1);
     changed_.notify_all();
+    taking_ = job;
+    struct Release {
+        std::shared_ptr<Job> &taking;
+        ~Release() { taking.reset(); }
+    } release{taking_};
     while (!job->done) {
         if (!job->started) {
             // Not begun yet (the workers are busy further back): tested here instead.
@@ -120,7 +127,7 @@ ZipTestAhead::Result ZipTestAhead::take(const QString &path,
         lock.unlock();
         const bool wanted = waiting(fraction);
         lock.lock();
-        if (!wanted) {
+        if (!wanted || job->cancelled) {
             job->cancelled = true;
             return {};
         }

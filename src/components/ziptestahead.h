@@ -36,7 +36,8 @@ public:
     // The verdict for `path`, waited for. `waiting` is called about every 20 ms with the
     // fraction tested so far; false from it gives the archive up.
     Result take(const QString &path, const std::function<bool(double)> &waiting);
-    // Stops every test in progress; nothing more is started.
+    // Stops every test in progress, the one waited for included; nothing more is started.
+    // May be called from inside `waiting`: that take() then returns nothing.
     void cancel();
 
 private:
@@ -47,6 +48,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::shared_ptr<Job>> queue_; // in the order they will be taken
+    std::shared_ptr<Job> taking_;            // the one take() waits for, out of the queue
     bool stopping_ = false;
     size_t ahead_ = 2; // jobs started and not yet taken, at most
     std::vector<std::thread> workers_;

@@ -238,6 +238,7 @@ void Form1::selectFile(int index, bool selected) {
 
 void Form1::clearEntries() {
     pendingEntries_.clear();
+    unseenEntries_.clear();
     List1->clear();
 }
 
@@ -247,8 +248,11 @@ void Form1::flushEntries() {
     // A listing's names go in at once: sorted together, not inserted one by one.
     QStringList names = std::exchange(pendingEntries_, {});
     std::sort(names.begin(), names.end());
-    if (List1->count() == 0) {
-        List1->addItems(names);
+    if (entriesUnseen_ ? unseenEntries_.isEmpty() : List1->count() == 0) {
+        if (entriesUnseen_)
+            unseenEntries_ = std::move(names);
+        else
+            List1->addItems(names);
         return;
     }
     for (const QString &name : std::as_const(names))
@@ -261,6 +265,12 @@ void Form1::addEntry(const QString &name) {
 }
 
 void Form1::insertEntry(const QString &name) {
+    if (entriesUnseen_) {
+        unseenEntries_.insert(std::lower_bound(unseenEntries_.begin(), unseenEntries_.end(), name) -
+                                  unseenEntries_.begin(),
+                              name);
+        return;
+    }
     // Sorted insert: one binary search instead of re-sorting the list per entry.
     int lo = 0, hi = List1->count();
     while (lo < hi) {
@@ -275,15 +285,22 @@ void Form1::insertEntry(const QString &name) {
 
 int Form1::entryCount() const {
     const_cast<Form1 *>(this)->flushEntries();
-    return List1->count();
+    return entriesUnseen_ ? int(unseenEntries_.size()) : List1->count();
 }
 QString Form1::entry(int index) const {
     const_cast<Form1 *>(this)->flushEntries();
+    if (entriesUnseen_)
+        return unseenEntries_.value(index);
     const QListWidgetItem *it = List1->item(index);
     return it ? it->text() : QString();
 }
 void Form1::removeEntry(int index) {
     flushEntries();
+    if (entriesUnseen_) {
+        if (index >= 0 && index < unseenEntries_.size())
+            unseenEntries_.removeAt(index);
+        return;
+    }
     delete List1->takeItem(index);
 }
 

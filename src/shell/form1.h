@@ -174,6 +174,10 @@ private:
     int exitCode_ = 0;
     bool stoppedBySignal_ = false;
     QStringList pendingEntries_;
+    // An unattended run's window is never shown: its entry list is kept as plain sorted
+    // names instead of list items (a 100,000-entry archive would cost them some 10 MB).
+    bool entriesUnseen_ = false;
+    QStringList unseenEntries_;
     QStringList settingsTail_;              // the settings file's lines after the folder
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume

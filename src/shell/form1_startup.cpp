@@ -124,6 +124,8 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
 }
 
 void Form1::startUnattendedRun() {
+    clearEntries();
+    entriesUnseen_ = !isVisible();
     QCoreApplication::processEvents();
     Command2_Click();
     exitCode_ = stoppedBySignal_ ? 2 : run_->exitStatus();

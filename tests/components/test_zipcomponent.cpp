@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <zip.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,6 +195,15 @@ TEST_F(ZipComponentTest, DuplicateNamesAreAllSeen) {
 }
 
 TEST_F(ZipComponentTest, ExtractsUnderLowerCaseNamesReplacingOldFiles) {
+    // An entry's date goes with its file, so that a file taken out and put back in (the
+    // double-diz repair) keeps it.
+    const QDateTime dated(QDate(2001, 2, 3), QTime(4, 5, 6));
+    {
+        zip_t *za = zip_open(QFile::encodeName(archive).constData(), 0, nullptr);
+        ASSERT_NE(za, nullptr);
+        ASSERT_EQ(zip_file_set_mtime(za, 1, time_t(dated.toSecsSinceEpoch()), 0), 0);
+        ASSERT_EQ(zip_close(za), 0);
+    }
     zip.ExtractFolder = dir.filePath("Temp");
     ASSERT_TRUE(QDir(dir.path()).mkpath("Temp/docs"));
     ASSERT_TRUE(test::writeFile(dir.filePath("Temp/docs/readme.nfo"), "stale"));
@@ -202,6 +212,7 @@ TEST_F(ZipComponentTest, ExtractsUnderLowerCaseNamesReplacingOldFiles) {
     for (const ZipFixtureEntry &e : kSample)
         EXPECT_EQ(test::fileBytes(dir.filePath("Temp/" + e.name.toLower())), e.data)
             << e.name.toStdString();
+    EXPECT_EQ(QFileInfo(dir.filePath("Temp/file_id.diz")).lastModified(), dated);
     zip.EntrySpec = "nothing.here";
     EXPECT_EQ(zip.ExtractEntries(0), ZipNothingToDo);
 }

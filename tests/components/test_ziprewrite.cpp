@@ -3,6 +3,8 @@
 #include "components/blockreader.h"
 #include "components/ziparchivefile.h"
 #include "components/zipcomponent.h"
+#include "components/zipreading.h"
+#include "components/ziptestahead.h"
 #include "rawzip.h"
 #include "zipfixtures.h"
 
@@ -323,6 +325,44 @@ TEST(BlockReaderTest, OffsetsNearTheTopReadNothing) {
 } // namespace
 
 namespace {
+
+// A stop while the window thread waits for a verdict (from a Status event, as Abort
+// comes) stops the worker's test too: the wait ends without a verdict rather than
+// after the whole test, and the component lets the workers go once the wait is over.
+TEST(TestAheadStop, AStopFromInsideTheWaitEndsItWithoutAVerdict) {
+    QTemporaryDir dir;
+    const QString big = dir.filePath("Big.ZIP"); // long enough to test that it is still
+    ASSERT_TRUE(test::writeZip(big, {{"Zeros.BIN", QByteArray(256 << 20, '\0')}})); // waited for
+    {
+        ZipTestAhead ahead(1);
+        ahead.enqueue({big});
+        QThread::msleep(100); // the worker has begun (one not begun is tested by the caller)
+        int waits = 0;
+        const ZipTestAhead::Result result = ahead.take(big, [&](double) {
+            if (++waits == 1)
+                ahead.cancel();
+            return true;
+        });
+        EXPECT_EQ(waits, 1);
+        EXPECT_EQ(result.archive, nullptr);
+    }
+    ZipComponent zip;
+    zip.testAheadWorkers = 1;
+    zip.TestAhead({big});
+    QThread::msleep(100);
+    bool stopped = false;
+    QObject::connect(&zip, &ZipComponent::Status, [&] {
+        if (!stopped) {
+            stopped = true;
+            zip.Abort = true;
+            zip.StopTestingAhead();
+        }
+    });
+    zip.ArchivePath = big;
+    zip.EntrySpec = "*.*";
+    EXPECT_EQ(zip.ListEntries(), ZipAborted);
+    EXPECT_TRUE(stopped);
+}
 
 // A verdict found ahead counts only for the file it was found on.
 TEST_F(Rewrite, AnArchiveChangedAfterItWasTestedAheadIsTestedAgain) {
