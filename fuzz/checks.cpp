@@ -14,8 +14,8 @@
 #include <dirent.h>
 #include <ftw.h>
 #include <optional>
-#include <tuple>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 #include <zip.h>
@@ -25,11 +25,11 @@ namespace arcsweep::fuzz {
 namespace {
 
 // The codes each operation can give for a regular, readable file in a writable folder.
-const QList<int> kListCodes = {ZipOk, ZipNotAZip, ZipStructureDamaged, ZipDataDamaged,
-                               ZipUnsupported};
+const QList<int> kListCodes = {ZipOk,          ZipNotAZip,     ZipStructureDamaged,
+                               ZipDataDamaged, ZipUnsupported, ZipSplitSegment};
 const QList<int> kExtractCodes = {ZipOk,          ZipNotAZip,     ZipStructureDamaged,
                                   ZipDataDamaged, ZipCannotWrite, ZipNothingToDo,
-                                  ZipUnsupported};
+                                  ZipUnsupported, ZipSplitSegment};
 
 // A name as a report shows it: control characters and anything beyond ASCII escaped.
 QString shown(const QString &name) {
@@ -86,8 +86,8 @@ bool writeBytes(const QString &path, const QByteArray &bytes) {
     FILE *f = std::fopen(Fs::encode(path).constData(), "wb");
     if (f == nullptr)
         return false;
-    const bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f) ==
-                    size_t(bytes.size());
+    const bool ok =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f) == size_t(bytes.size());
     return std::fclose(f) == 0 && ok;
 }
 
@@ -157,9 +157,10 @@ struct Listed {
 
 Listed listAll(ZipComponent &zip) {
     Listed listed;
-    const QMetaObject::Connection connection = QObject::connect(
-        &zip, &ZipComponent::Listing,
-        [&listed](const ZipEntryInfo &entry) { listed.names.append(entry.FileName); });
+    const QMetaObject::Connection connection =
+        QObject::connect(&zip, &ZipComponent::Listing, [&listed](const ZipEntryInfo &entry) {
+            listed.names.append(entry.FileName);
+        });
     zip.EntrySpec = QStringLiteral("*.*");
     listed.code = zip.ListEntries();
     QObject::disconnect(connection);
@@ -304,6 +305,19 @@ Verdict checkZipList(const QByteArray &bytes, const QString &scratch) {
     const Listed before = listAll(zip);
     if (!kListCodes.contains(before.code))
         return broken("list-code", QStringLiteral("ListEntries gave %1").arg(before.code));
+    {
+        // Tested ahead on a worker: the same verdict and the same names.
+        ZipComponent ahead;
+        ahead.testAheadWorkers = 1;
+        ahead.ArchivePath = path;
+        ahead.TestAhead({path});
+        const Listed worker = listAll(ahead);
+        if (worker.code != before.code || worker.names != before.names)
+            return broken("ahead-differs",
+                          QStringLiteral("directly %1 ").arg(before.code) + shown(before.names) +
+                              QStringLiteral(", tested ahead %1 ").arg(worker.code) +
+                              shown(worker.names));
+    }
     // An entry without a name cannot be named in EntrySpec.
     if (before.code != ZipOk || before.names.isEmpty() || before.names.first().isEmpty())
         return {};

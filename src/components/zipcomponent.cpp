@@ -30,29 +30,30 @@ constexpr size_t kBufferSize = 256 * 1024;
 constexpr qint64 kAddLimit = 64ll << 20; // a file added is read whole; only small ones come
 constexpr qint64 kStatusIntervalMs = 50; // half the promised 100 ms
 
-// The entries an operation applies to: "*.*" or "*" select all of them; otherwise
-// each CR-separated part selects the names equal to it or matching it as a Like
-// pattern, ignoring case. A CR alone in brackets ("[\r]", as likeLiteral writes it)
-// is part of the pattern, so an entry whose name holds one can be named. An empty
-// EntrySpec selects nothing.
+// The entries an operation applies to: an EntrySpec of exactly "*.*" or "*" selects
+// all of them (the listing's way of asking for everything); otherwise each CR-separated
+// part selects the names matching it as a Like pattern, ignoring case, and nothing
+// else. So a purge pattern "*.*" given with its CR selects only names holding a dot,
+// as its Like match does, and a pattern never selects a name merely equal to its text.
+// A CR alone in brackets ("[\r]", as likeLiteral writes it) is part of the pattern, so
+// an entry whose name holds one can be named. An empty EntrySpec selects nothing.
 class EntrySelection {
 public:
     explicit EntrySelection(const QString &entrySpec) {
-        for (const QString &part : splitParts(entrySpec)) {
-            if (part == u"*.*" || part == u"*")
-                all_ = true;
-            else
-                parts_.push_back({part.toLower(), LikePattern(part.toLower())});
+        if (entrySpec == u"*.*" || entrySpec == u"*") {
+            all_ = true;
+            return;
         }
+        for (const QString &part : splitParts(entrySpec))
+            patterns_.emplace_back(part.toLower());
     }
 
     bool matches(const QString &name) const {
         if (all_)
             return true;
         const QString lower = name.toLower();
-        return std::any_of(parts_.cbegin(), parts_.cend(), [&](const Part &part) {
-            return lower == part.text || part.pattern.matches(lower);
-        });
+        return std::any_of(patterns_.cbegin(), patterns_.cend(),
+                           [&](const LikePattern &pattern) { return pattern.matches(lower); });
     }
 
 private:
@@ -60,9 +61,9 @@ private:
         QStringList parts;
         qsizetype from = 0;
         for (qsizetype i = 0; i <= spec.size(); ++i) {
-            if (i < spec.size() && (spec[i] != u'\r' || (i > 0 && spec[i - 1] == u'[' &&
-                                                          i + 1 < spec.size() &&
-                                                          spec[i + 1] == u']')))
+            if (i < spec.size() &&
+                (spec[i] != u'\r' ||
+                 (i > 0 && spec[i - 1] == u'[' && i + 1 < spec.size() && spec[i + 1] == u']')))
                 continue;
             if (i > from)
                 parts.append(spec.mid(from, i - from));
@@ -71,12 +72,8 @@ private:
         return parts;
     }
 
-    struct Part {
-        QString text;
-        LikePattern pattern;
-    };
     bool all_ = false;
-    std::vector<Part> parts_;
+    std::vector<LikePattern> patterns_;
 };
 
 // A file being extracted below a folder. The folders on the way are created as
@@ -274,15 +271,12 @@ int ZipComponent::listEntries() {
             return finishListing(std::move(ready.archive), ready.code);
         }
     }
+    // Tested first and reported after, exactly as a verdict found ahead is: libzip's
+    // hold on a large directory is let go before the names are handed out.
     auto archive = std::make_unique<ZipOpened>();
-    if (const int rc = archive->open(ArchivePath))
-        return rc;
-    // Tested first and reported after, as a verdict found ahead is: libzip's hold on a
-    // large directory is let go before the names are handed out.
-    const int rc = tester_->testAll(archive->za, archive->entries.size());
+    const int rc = archive->openAndTest(ArchivePath, *tester_);
     if (rc == ZipAborted)
         return aborted();
-    archive->closeReader();
     if (!reportEntries(*archive))
         return aborted();
     return finishListing(std::move(archive), rc);
@@ -306,9 +300,9 @@ int ZipComponent::finishListing(std::unique_ptr<ZipOpened> archive, int rc) {
     if (rc != ZipOk)
         return rc;
     reportProgress(1, 1);
-    // Sound: what a following change needs of it is at hand.
-    archive->closeReader();
-    listed_ = std::move(archive);
+    // Sound: what a following change needs of it is at hand, when one may follow.
+    if (KeepForChanges)
+        listed_ = std::move(archive);
     return ZipOk;
 }
 
@@ -488,6 +482,8 @@ bool readsBack(int fd, size_t entries) {
 int ZipComponent::applyChanges(ZipOpened &archive) {
     if (!archive.rewrite || !archive.rewrite->changes())
         return ZipOk; // nothing to remove or add: the file is not touched
+    if (ReadOnly)
+        return ZipCannotWrite;
     if (Abort)
         return aborted();
     // What goes is kept first: a kill after this leaves the entries in both places.

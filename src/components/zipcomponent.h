@@ -39,8 +39,11 @@ public:
     bool Abort = false;    // stops the running operation at its next check
     QString ExtractFolder; // where ExtractEntries writes
     QString ArchivePath;   // the archive operated on
-    QString EntrySpec;     // "*.*"/"*" for all, else names/patterns separated by CR
+    QString EntrySpec;     // exactly "*.*"/"*" for all, else Like patterns separated by CR
     bool Flag10 = false;   // kept for the callers' calling pattern; has no effect
+    // Set for a dry run: no operation writes an archive or a kept copy, whatever is
+    // asked and whatever failed before (a rewrite returns ZipCannotWrite).
+    bool ReadOnly = false;
     // When set, a rewrite first writes the entries it removes, byte for byte, into the
     // archive at this path (added after what it holds, never overwriting it), synced;
     // if that cannot be done the rewrite does not happen (ZipCannotKeep).
@@ -51,9 +54,14 @@ public:
     int ExtractEntries(int reserved = 0);
     int AddEntries(int reserved = 0);
 
-    // Changes gathered into one rewrite. After a ListEntries that returned 0,
-    // BeginChanges makes DeleteEntries and AddEntries on that archive record what they
-    // would do (with the result they would give) instead of rewriting it each time;
+    // When set, a ListEntries that returns 0 keeps the archive open for BeginChanges;
+    // otherwise no archive stays open once an operation has returned (a volume can be
+    // unmounted while the program idles).
+    bool KeepForChanges = false;
+
+    // Changes gathered into one rewrite. After a ListEntries that returned 0 with
+    // KeepForChanges set, BeginChanges makes DeleteEntries and AddEntries on that archive record
+    // what they would do (with the result they would give) instead of rewriting it each time;
     // ApplyChanges then rewrites the archive once with all of them, or not at all
     // (a ZipResult; 0 when there was nothing to change); DiscardChanges forgets them.
     void BeginChanges();

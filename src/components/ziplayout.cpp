@@ -28,6 +28,7 @@ struct Directory {
     quint64 end = 0; // where the directory has to end: the (Zip64) end record
     bool zip64 = false;
     quint64 locator = ZipLayout::None;
+    bool multiDisk = false; // the record names another disk: a segment of a split set
 };
 
 // Reads the directory bounds from the end record at `pos`. False when the record
@@ -51,12 +52,16 @@ bool readDirectory(int fd, quint64 pos, const uchar *eocd, Directory &dir) {
             dir.end = recordPos;
             dir.locator = pos - 20;
             dir.zip64 = le32(rec + 16) == 0 && le32(rec + 20) == 0;
-            if (!dir.zip64)
-                return false; // multi-disk
+            if (!dir.zip64) {
+                dir.multiDisk = true;
+                return false;
+            }
         }
     }
-    if (!dir.zip64 && (le16(eocd + 4) != 0 || le16(eocd + 6) != 0))
-        return false; // multi-disk
+    if (!dir.zip64 && (le16(eocd + 4) != 0 || le16(eocd + 6) != 0)) {
+        dir.multiDisk = true;
+        return false;
+    }
     if (!dir.zip64 && (dir.count == 0xffff || dir.size == 0xffffffff || dir.offset == 0xffffffff))
         return false; // needs a Zip64 end record that is not there
     if (dir.offset > dir.end || dir.size > dir.end - dir.offset)
@@ -156,6 +161,7 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
     bool haveLast = false;
     Result owner;
     bool haveOwner = false;
+    bool splitSegment = false;
     for (qint64 i = qint64(tailLen - kEndSize); i >= 0; --i) {
         // Straight to the next "P" further back: most of a comment is never looked at twice.
         const void *p = ::memrchr(tail.get(), 'P', size_t(i) + 1);
@@ -164,8 +170,13 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         i = static_cast<const uchar *>(p) - tail.get();
         const uchar *eocd = &tail[size_t(i)];
         Directory dir;
-        if (le32(eocd) != kEndSig || !readDirectory(fd, tailStart + quint64(i), eocd, dir))
+        if (le32(eocd) != kEndSig)
             continue;
+        const bool endsTheFile = quint64(i) + kEndSize + le16(eocd + 20) == tailLen;
+        if (!readDirectory(fd, tailStart + quint64(i), eocd, dir)) {
+            splitSegment = splitSegment || (dir.multiDisk && endsTheFile);
+            continue;
+        }
         Result walked = walkDirectory(fd, size, dir, tailStart + quint64(i));
         if (!walked.consistent) {
             if (!haveLast) {
@@ -174,7 +185,6 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
             }
             continue;
         }
-        const bool endsTheFile = quint64(i) + kEndSize + le16(eocd + 20) == tailLen;
         if (endsTheFile) {
             owner = std::move(walked); // an earlier one still may own this one
             haveOwner = true;
@@ -183,7 +193,11 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
             haveLast = true;
         }
     }
-    return haveOwner ? owner : last;
+    Result &found = haveOwner ? owner : last;
+    // The end record that ends the file belongs to a set spread over several files, and
+    // nothing in this one describes an archive of its own.
+    found.splitSegment = !found.consistent && splitSegment;
+    return std::move(found);
 }
 
 namespace {

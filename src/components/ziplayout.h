@@ -40,6 +40,9 @@ public:
         bool consistent = false;
         quint64 entries = 0;      // central directory records walked
         const char *problem = ""; // why the archive is not consistent
+        // Not an archive of its own but a segment of a split or spanned set: the end
+        // record ending the file names another disk.
+        bool splitSegment = false;
 
         // The map of a consistent archive. Entries are in central directory order.
         std::vector<Entry> map;

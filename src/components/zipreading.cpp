@@ -98,6 +98,21 @@ ZipRewrite &ZipOpened::changes() {
 }
 
 int ZipOpened::open(const QString &archivePath) {
+    const int rc = readDirectory(archivePath);
+    if (rc != ZipOk)
+        std::vector<ZipEntryInfo>().swap(entries);
+    return rc;
+}
+
+int ZipOpened::openAndTest(const QString &archivePath, ZipEntryTester &tester) {
+    int rc = open(archivePath);
+    if (rc == ZipOk)
+        rc = tester.testAll(za, entries.size());
+    closeReader();
+    return rc;
+}
+
+int ZipOpened::readDirectory(const QString &archivePath) {
     ZipOpened &archive = *this;
     archive.path = archivePath;
     if (!archive.file.open(archivePath))
@@ -115,16 +130,20 @@ int ZipOpened::open(const QString &archivePath) {
     zip_error_fini(&error);
     if (archive.za == nullptr) {
         zip_source_free(source);
+        if (isSystemError(zipError))
+            return ZipUnreadable;
+        const ZipLayout::Result layout = ZipLayout::check(archive.file.fd(), archive.file.size());
+        // One part of a set spread over several files: it cannot be read alone, and it
+        // is not damaged either (renaming it would break the set).
+        if (layout.splitSegment)
+            return ZipSplitSegment;
         if (zipError == ZIP_ER_NOZIP)
             return ZipNotAZip;
-        if (zipError == ZIP_ER_INCONS) {
-            // libzip refuses some intact archives; when our own walk finds the framing
-            // sound, we cannot read the archive but have no reason to call it damaged.
-            return ZipLayout::check(archive.file.fd(), archive.file.size()).consistent
-                       ? ZipUnsupported
-                       : ZipStructureDamaged;
-        }
-        return isSystemError(zipError) ? ZipUnreadable : ZipStructureDamaged;
+        // libzip refuses some intact archives; when our own walk finds the framing
+        // sound, we cannot read the archive but have no reason to call it damaged.
+        if (zipError == ZIP_ER_INCONS)
+            return layout.consistent ? ZipUnsupported : ZipStructureDamaged;
+        return ZipStructureDamaged;
     }
     // libzip reads archives whose entries overlap or whose local headers are
     // missing; other readers call them damaged, and so do we.

@@ -21,6 +21,8 @@ struct libdeflate_decompressor;
 
 namespace arcsweep {
 
+class ZipEntryTester;
+
 // An archive opened for an operation: the file, libzip's reading of it, our own map
 // of its records, what a listing reports of each entry, and the changes gathered for it.
 struct ZipOpened {
@@ -40,7 +42,14 @@ struct ZipOpened {
     ZipRewrite &changes();
 
     // Opens `path` and reads its directory through libzip and our own walk; a ZipResult.
+    // An open that fails lists no entries, however many it had read.
     int open(const QString &path);
+    // The listing's verdict: opens `path` and tests every entry's data with `tester`,
+    // then lets libzip's reader go. The one way to a verdict, on a worker or not.
+    int openAndTest(const QString &path, ZipEntryTester &tester);
+
+private:
+    int readDirectory(const QString &path);
 };
 
 // Tests entries' data: every entry that can be decoded is read to its end and checked

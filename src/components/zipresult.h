@@ -18,6 +18,7 @@ enum ZipResult : int {
     ZipChanged = 507,          // the archive changed since it was read, or another program is
                                // rewriting it: left as it is
     ZipCannotKeep = 508,       // the removed entries could not be kept first: nothing changed
+    ZipSplitSegment = 509,     // a segment of a split or spanned set: neither tested nor damaged
 };
 
 inline bool isDamageCode(int code) {

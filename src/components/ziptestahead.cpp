@@ -20,6 +20,7 @@ ZipTestAhead::ZipTestAhead(int workers) {
     if (workers <= 0)
         workers = int(std::max(1u, std::thread::hardware_concurrency()));
     ahead_ = size_t(workers) * 4; // enough to go on while the window thread waits on a sync
+    idle_ = size_t(workers);
     for (int i = 0; i < workers; ++i)
         workers_.emplace_back([this] { work(); });
 }
@@ -77,6 +78,7 @@ void ZipTestAhead::work() {
         });
         if (stopping_)
             return;
+        --idle_;
         job->started = true;
         lock.unlock();
         tester.stop = [&job] { return job->cancelled.load(); };
@@ -84,14 +86,12 @@ void ZipTestAhead::work() {
             job->progress = total > 0 ? done / total : 1.0;
         };
         auto archive = std::make_unique<ZipOpened>();
-        int code = archive->open(job->path);
-        if (code == ZipOk)
-            code = tester.testAll(archive->za, archive->entries.size());
-        archive->closeReader();
+        const int code = archive->openAndTest(job->path, tester);
         lock.lock();
         job->result.code = code;
         job->result.archive = std::move(archive);
         job->done = true;
+        ++idle_;
         changed_.notify_all();
     }
 }
@@ -106,17 +106,23 @@ ZipTestAhead::Result ZipTestAhead::take(const QString &path,
     // Archives passed over (the walk went on without them) are not wanted any more.
     for (auto it = queue_.begin(); it != found; ++it)
         (*it)->cancelled = true;
-    const std::shared_ptr<Job> job = *found;
-    queue_.erase(queue_.begin(), found + 1);
+    queue_.erase(queue_.begin(), found);
+    const std::shared_ptr<Job> job = queue_.front();
     changed_.notify_all();
     taking_ = job;
     struct Release {
+        std::deque<std::shared_ptr<Job>> &queue;
         std::shared_ptr<Job> &taking;
-        ~Release() { taking.reset(); }
-    } release{taking_};
+        ~Release() {
+            if (!queue.empty() && queue.front() == taking)
+                queue.pop_front();
+            taking.reset();
+        }
+    } release{queue_, taking_};
     while (!job->done) {
-        if (!job->started) {
-            // Not begun yet (the workers are busy further back): tested here instead.
+        // Not begun, and every worker busy further back: tested here instead. A worker
+        // that is free takes it up at once (it is first in the queue).
+        if (!job->started && idle_ == 0) {
             job->cancelled = true;
             return {};
         }

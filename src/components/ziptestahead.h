@@ -33,8 +33,9 @@ public:
     // The archives about to be asked for, in order, after those already queued (an
     // archive queued already keeps its place). Asking for one drops those before it.
     void enqueue(const QStringList &paths);
-    // The verdict for `path`, waited for. `waiting` is called about every 20 ms with the
-    // fraction tested so far; false from it gives the archive up.
+    // The verdict for `path`, waited for; one not begun is waited for only while a
+    // worker is free to take it up, else it is left to the caller. `waiting` is called about every
+    // 20 ms with the fraction tested so far; false from it gives the archive up.
     Result take(const QString &path, const std::function<bool(double)> &waiting);
     // Stops every test in progress, the one waited for included; nothing more is started.
     // May be called from inside `waiting`: that take() then returns nothing.
@@ -51,6 +52,7 @@ private:
     std::shared_ptr<Job> taking_;            // the one take() waits for, out of the queue
     bool stopping_ = false;
     size_t ahead_ = 2; // jobs started and not yet taken, at most
+    size_t idle_ = 0;  // workers not testing a job
     std::vector<std::thread> workers_;
 };
 

@@ -15,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <utility>
+
 namespace arcsweep {
 
 namespace {
@@ -99,6 +101,7 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         files_.logError(QStringLiteral("Linked zip ") + Fs::lower(path));
     // Only an archive whose every entry tested sound is ever rewritten: its kept
     // entries are copied as they are, and a damaged or unreadable one must stay as found.
+    repaired_ = false;
     const int listed = listArchive(path, mayChange);
     const bool mayRewrite = listed == ZipOk && mayChange;
 
@@ -111,6 +114,7 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         // Stopped: nothing gathered is written, and what was not written is not counted.
         zip.DiscardChanges();
         totals.PurgedFiles -= purgedHere;
+        takeBackRepair();
         showPurged();
         return Next::Stop;
     };
@@ -159,7 +163,10 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
                 totals.CleanedZips += 1;
         }
     }
+    if (damaged)
+        takeBackRepair();
     zip.DiscardChanges();
+    repaired_ = false;
 
     // The archive is done: counted, and queued when it keeps more than one .nfo.
     yielder_.maybe();
@@ -187,8 +194,10 @@ bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     zip.KeepRemovedIn.clear();
     if (result == ZipOk)
         return true;
-    // Nothing was written: the archive is as it was, and its purges did not happen.
+    // Nothing was written: the archive is as it was, and its purges and its repair did
+    // not happen.
     host_.state().Totals.PurgedFiles -= purgedHere;
+    takeBackRepair();
     showPurged();
     if (result == ZipChanged)
         files_.logError(QStringLiteral("Changed zip ") + Fs::lower(path));
@@ -198,6 +207,11 @@ bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     else if (result != ZipAborted)
         files_.logError(QStringLiteral("Cannot write zip ") + Fs::lower(path));
     return false;
+}
+
+void ArchiveCleaner::takeBackRepair() {
+    if (std::exchange(repaired_, false))
+        host_.state().Totals.DoubleDiz -= 1;
 }
 
 void ArchiveCleaner::showPurged() {
@@ -213,7 +227,10 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     zip.Flag10 = false;
     zip.EntrySpec = QStringLiteral("*.*");
     zip.ArchivePath = path;
+    // Kept open for the changes gathered below; DiscardChanges at the archive's end lets go.
+    zip.KeepForChanges = mayChange;
     const int result = zip.ListEntries();
+    zip.KeepForChanges = false;
     // A failed listing leaves a marker that takes part in the entry walk.
     if (result != ZipOk)
         host_.addEntry(QStringLiteral("Bad zip found"));
@@ -221,6 +238,9 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
         applyDamageRule(path, true, mayChange);
         return result;
     }
+    // A segment of a split set is left as it is, set and name alike.
+    if (result == ZipSplitSegment)
+        files_.logError(QStringLiteral("Split zip ") + state.ActiveArchive);
     if (result != ZipOk || !mayChange)
         return result;
     // From here on the archive's changes are gathered for one rewrite.
@@ -230,19 +250,21 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     for (int k = 0, n = host_.entryCount(); k < n && dizCount < 2; ++k)
         if (host_.entry(k) == DizName)
             ++dizCount;
-    if (dizCount == 2)
-        repairDoubleDiz(path);
+    // Counted only when the repair is gathered; a rewrite that then fails takes it back.
+    if (dizCount == 2 && repairDoubleDiz(path)) {
+        state.Totals.DoubleDiz += 1;
+        repaired_ = true;
+    }
     return result;
 }
 
-void ArchiveCleaner::repairDoubleDiz(const QString &path) {
+bool ArchiveCleaner::repairDoubleDiz(const QString &path) {
     AppState &state = host_.state();
     ZipComponent &zip = host_.zip();
     if (state.DryRun)
         files_.toStdout({QStringLiteral("repair"), path});
     else
         files_.logError(QStringLiteral("Double zip ") + state.ActiveArchive);
-    state.Totals.DoubleDiz += 1;
     host_.setProgressStyle(0);
     host_.setProgressCaption(QStringLiteral("Double zip found"));
 
@@ -263,19 +285,19 @@ void ArchiveCleaner::repairDoubleDiz(const QString &path) {
     // The copies are deleted only once one of them is safely out: a failed extraction
     // leaves the archive as it was (the ErrorLog line above still reports it).
     if (zip.ExtractEntries(0) != ZipOk || !Fs::isFile(copy))
-        return;
-    // Both copies out and the extracted one in, gathered for the archive's one
-    // rewrite: written together or not at all.
-    zip.EntrySpec = DizName;
-    zip.ArchivePath = path;
-    zip.DeleteEntries();
+        return false;
+    // Gathered for the archive's one rewrite: adding the copy replaces every entry of
+    // its name, both copies included, so the deletion and the addition are one change
+    // that is made whole or not at all. An add that cannot be done (a copy too large to
+    // add, or gone) gathers nothing: the archive keeps both copies, and every other
+    // change of this archive is still gathered, never written at once.
     zip.EntrySpec = copy;
     zip.ArchivePath = path;
     if (zip.AddEntries(0) != ZipOk) {
-        // The copy cannot be read back: change nothing rather than lose the file.
-        zip.DiscardChanges();
         files_.logError(QStringLiteral("Double zip not repaired ") + state.ActiveArchive);
+        return false;
     }
+    return true;
 }
 
 ArchiveCleaner::Match ArchiveCleaner::matchEntry(int i, int k, const QString &entry,
@@ -284,10 +306,15 @@ ArchiveCleaner::Match ArchiveCleaner::matchEntry(int i, int k, const QString &en
     if (index < 0)
         return Match::None;
     AppState &state = host_.state();
+    // After a stop nothing more is deleted: the end-of-run steps may already have run
+    // inside the last yield (their re-test lists the archive anew and forgets what was
+    // gathered), so a deletion now would be written at once, neither kept nor counted.
+    if (!state.Running)
+        return Match::NotPurged;
     ZipComponent &zip = host_.zip();
     host_.setProgressPercent(100);
     int result = ZipUnreadable;
-    if (mayRewrite) {
+    if (mayRewrite && zip.gathering()) {
         zip.Flag10 = false;
         zip.EntrySpec = matcher_.pattern(index) + u'\r';
         zip.ArchivePath = path;

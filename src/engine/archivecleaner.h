@@ -39,7 +39,10 @@ private:
 
     Next cleanArchive(int index, const QString &folder);
     int listArchive(const QString &path, bool mayChange);
-    void repairDoubleDiz(const QString &path);
+    // True when the repair is gathered for the archive's rewrite.
+    bool repairDoubleDiz(const QString &path);
+    // A gathered repair that was not written is not counted.
+    void takeBackRepair();
     // Counts a damaged archive and, on a writable volume, gives it its ".bad" name.
     void applyDamageRule(const QString &path, bool logIt, bool mayRename);
     Match matchEntry(int i, int k, const QString &entry, const QString &path, bool mayRewrite);
@@ -56,6 +59,7 @@ private:
     QString tree_;
     QString start_;
     std::unique_ptr<QTemporaryDir> dryScratch_; // a dry run's extractions go here
+    bool repaired_ = false;                     // this archive's repair is counted
 };
 
 } // namespace arcsweep

@@ -75,6 +75,7 @@ void CleanRun::startRun() {
     ZipComponent &zip = host_.zip();
     state.AbortRequested = false;
     zip.Abort = false;
+    zip.ReadOnly = state.DryRun; // a dry run never writes an archive, whatever fails
     state.Running = true;
     exitStatus_ = 2;
 

@@ -40,6 +40,18 @@ QStringList archivesIn(const QString &folder) {
     return names;
 }
 
+// Whether `folder` is the folder removed entries are kept in (`keep`, empty when none).
+// Asked at each visit: the keep folder may be made during the run, below the tree.
+bool isKeepFolder(const QString &folder, const QString &keep) {
+    if (keep.isEmpty())
+        return false;
+    struct stat a {
+    }, b{};
+    return ::stat(Fs::encode(keep).constData(), &a) == 0 &&
+           ::stat(Fs::encode(folder).constData(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
 } // namespace
 
 void FolderWalk::WalkFolder(const QString &start) {
@@ -58,6 +70,9 @@ void FolderWalk::WalkFolder(const QString &start) {
         if (!state.Running)
             continue;
 
+        // The kept copies are never cleaned themselves, nor anything below them.
+        if (isKeepFolder(folder, state.KeepPurged))
+            continue;
         struct stat st {};
         if (::stat(Fs::encode(folder).constData(), &st) == 0) {
             const QPair<quint64, quint64> id(st.st_dev, st.st_ino);
@@ -88,7 +103,7 @@ void FolderWalk::WalkFolder(const QString &start) {
         const QString next = !names.isEmpty()   ? folder + names.first() + u'/'
                              : !pending.empty() ? pending.back()
                                                 : QString();
-        if (!next.isEmpty())
+        if (!next.isEmpty() && !isKeepFolder(next, state.KeepPurged))
             ahead += archivesIn(next);
         host_.zip().TestAhead(ahead);
         cleaner_.CleanFolderArchives();

@@ -3,6 +3,7 @@
 
 #include "common/like.h"
 #include "components/zipcomponent.h"
+#include "rawzip.h"
 #include "zipfixtures.h"
 
 #include <QDir>
@@ -10,9 +11,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <zip.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 namespace arcsweep {
 namespace {
@@ -93,7 +94,8 @@ TEST_F(ZipComponentTest, DeletesByNamesAndPatternsKeepingTheRest) {
     const QList<Case> cases = {
         {"docs/readme.nfo", {"Docs/ReadMe.NFO"}},
         {"*.nfo", {"Docs/ReadMe.NFO", "Read#1.nfo"}},
-        {"read#1.nfo", {"Read#1.nfo"}}, // equal to itself although '#' is a digit pattern
+        {"read#1.nfo", {}}, // a pattern: '#' is a digit, and a name equal to it is not selected
+        {"read[#]1.nfo", {"Read#1.nfo"}}, // the name's Like literal
         {"file_id.diz\rNOTES.TXT\r", {"File_ID.DIZ", "Notes.TXT"}},
         {"data/*\r\rmissing.txt", {"Data/Noise.BIN"}},
         {"[", {}}, // malformed pattern: matches nothing
@@ -127,8 +129,8 @@ TEST_F(ZipComponentTest, ANameHoldingACarriageReturnIsNamedByItsLiteral) {
     ASSERT_TRUE(test::writeZip(archive, entries));
     EXPECT_EQ(remove(likeLiteral("\rOrem.txt") + u'\r' + likeLiteral("Dir\r/Notes.txt")), ZipOk);
     bool ok = false;
-    EXPECT_TRUE(sameEntries(test::readZip(archive, &ok), without(entries, {"\rOrem.txt",
-                                                                            "Dir\r/Notes.txt"})));
+    EXPECT_TRUE(sameEntries(test::readZip(archive, &ok),
+                            without(entries, {"\rOrem.txt", "Dir\r/Notes.txt"})));
 }
 
 TEST_F(ZipComponentTest, DeletingEveryEntryLeavesAnEmptyArchive) {
@@ -248,8 +250,13 @@ TEST_F(ZipComponentTest, DamagedDataIsReportedAndNotLeftBehind) {
     EXPECT_EQ(zip.ExtractEntries(0), ZipDataDamaged);
     EXPECT_FALSE(QFile::exists(dir.filePath("Temp/bad.txt")));
 
-    zip.ArchivePath = QStringLiteral(ARCSWEEP_CORPUS_DIR) + "/libzip/encrypt.zip";
-    EXPECT_EQ(list(), ZipOk); // the encrypted entry cannot be verified, which is not damage
+    // An encrypted entry (flag bit 0; we have no password) cannot be verified, which is
+    // not damage.
+    test::RawEntry secret = test::rawEntry("Secret.TXT", "scrambled bytes");
+    secret.flags = 1;
+    zip.ArchivePath = dir.filePath("Encrypted.ZIP");
+    ASSERT_TRUE(test::writeRawZip(zip.ArchivePath, test::rawZip({secret})));
+    EXPECT_EQ(list(), ZipOk);
     zip.EntrySpec = "*.*";
     EXPECT_EQ(zip.ExtractEntries(0), ZipUnsupported);
 }

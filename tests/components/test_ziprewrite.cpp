@@ -57,6 +57,7 @@ protected:
                                         [&](const ZipEntryInfo &e) { names.append(e.FileName); });
         zip.ArchivePath = path;
         zip.EntrySpec = "*.*";
+        zip.KeepForChanges = true; // gathered changes may follow
         const int rc = zip.ListEntries();
         QObject::disconnect(c);
         if (code)
@@ -335,8 +336,7 @@ TEST(TestAheadStop, AStopFromInsideTheWaitEndsItWithoutAVerdict) {
     ASSERT_TRUE(test::writeZip(big, {{"Zeros.BIN", QByteArray(256 << 20, '\0')}})); // waited for
     {
         ZipTestAhead ahead(1);
-        ahead.enqueue({big});
-        QThread::msleep(100); // the worker has begun (one not begun is tested by the caller)
+        ahead.enqueue({big}); // the free worker takes it up: take() waits for it
         int waits = 0;
         const ZipTestAhead::Result result = ahead.take(big, [&](double) {
             if (++waits == 1)
@@ -349,7 +349,6 @@ TEST(TestAheadStop, AStopFromInsideTheWaitEndsItWithoutAVerdict) {
     ZipComponent zip;
     zip.testAheadWorkers = 1;
     zip.TestAhead({big});
-    QThread::msleep(100);
     bool stopped = false;
     QObject::connect(&zip, &ZipComponent::Status, [&] {
         if (!stopped) {
@@ -362,6 +361,67 @@ TEST(TestAheadStop, AStopFromInsideTheWaitEndsItWithoutAVerdict) {
     zip.EntrySpec = "*.*";
     EXPECT_EQ(zip.ListEntries(), ZipAborted);
     EXPECT_TRUE(stopped);
+}
+
+// One worker tests the queue in its order, so each archive asked for in turn is the
+// one it has begun or finished: every verdict comes from the worker, and is the direct one.
+TEST(TestAheadOrder, OneWorkerTakesTheArchivesInTheirOrder) {
+    QTemporaryDir dir;
+    const QString a = dir.filePath("A.ZIP"), b = dir.filePath("B.ZIP"), c = dir.filePath("C.ZIP");
+    ASSERT_TRUE(test::writeZip(a, {{"One.TXT", QByteArray(300000, 'a')}}));
+    QByteArray broken = buildZip(rawZip({rawEntry("Two.TXT", QByteArray("b").repeated(500))}));
+    broken[100] = char(broken[100] ^ 1);
+    ASSERT_TRUE(writeFile(b, broken));
+    ASSERT_TRUE(test::writeZip(c, {{"Three.TXT", "c"}, {"Four.TXT", "d"}}));
+    ZipTestAhead ahead(1);
+    ahead.enqueue({a, b, c});
+    const QList<QPair<QString, QPair<int, size_t>>> expected = {
+        {a, {ZipOk, 1}}, {b, {ZipDataDamaged, 1}}, {c, {ZipOk, 2}}};
+    for (const auto &[path, verdict] : expected) {
+        const ZipTestAhead::Result result = ahead.take(path, [](double) { return true; });
+        ASSERT_NE(result.archive, nullptr) << path.toStdString();
+        EXPECT_EQ(result.code, verdict.first) << path.toStdString();
+        EXPECT_EQ(result.archive->entries.size(), verdict.second) << path.toStdString();
+    }
+}
+
+// Two central directories: the end record ending the file (ours: its comment runs to
+// the end) names Info.NFO and one Extra.NFO, the end record inside that comment (libzip's
+// choice: its data reach further) names another Extra.NFO. The readers disagree on the
+// second entry, so the open fails after reading the first: no path lists it.
+TEST(TestAheadOrder, AnOpenThatFailsListsNothingOnAWorkerOrNot) {
+    QTemporaryDir dir;
+    const QByteArray all =
+        buildZip(rawZip({rawEntry("Info.NFO", "info"), rawEntry("Extra.NFO", "one"),
+                         rawEntry("Extra.NFO", "another, longer")}));
+    const RawRecords r = rawRecords(all);
+    ASSERT_TRUE(r.ok);
+    const QByteArray locals = r.local[0] + r.local[1] + r.local[2];
+    const auto end = [](qsizetype size, qsizetype offset, qsizetype commentLen) {
+        QByteArray e("PK\x05\x06\0\0\0\0\x02\0\x02\0", 12);
+        for (const auto [value, bytes] : {std::pair{size, 4}, {offset, 4}, {commentLen, 2}})
+            for (int i = 0; i < bytes; ++i)
+                e.append(char((value >> (8 * i)) & 0xff));
+        return e;
+    };
+    const QByteArray ours = r.central[0] + r.central[1];
+    const QByteArray theirs = r.central[0] + r.central[2];
+    const QByteArray inner = theirs + end(theirs.size(), locals.size() + ours.size() + 22, 0);
+    const QString path = dir.filePath("Two Directories.ZIP");
+    ASSERT_TRUE(
+        writeFile(path, locals + ours + end(ours.size(), locals.size(), inner.size()) + inner));
+    for (const int workers : {0, 1}) {
+        ZipComponent zip;
+        zip.testAheadWorkers = workers;
+        QStringList names;
+        QObject::connect(&zip, &ZipComponent::Listing,
+                         [&](const ZipEntryInfo &e) { names.append(e.FileName); });
+        zip.TestAhead({path});
+        zip.ArchivePath = path;
+        zip.EntrySpec = "*.*";
+        EXPECT_EQ(zip.ListEntries(), ZipUnsupported) << workers;
+        EXPECT_EQ(names, QStringList{}) << workers;
+    }
 }
 
 // A verdict found ahead counts only for the file it was found on.

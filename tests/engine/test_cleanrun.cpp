@@ -1,3 +1,4 @@
+#include "rawzip.h"
 #include "runfixture.h"
 
 #include "verify/form6.h"
@@ -5,6 +6,8 @@
 #include <QApplication>
 
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -74,14 +77,14 @@ TEST(ArchiveCleaning, NfoCountAfterPurgesDecidesTheVerificationQueue) {
 }
 
 TEST(ArchiveCleaning, OnlyTheFirstMatchingPatternIsUsedAndAnEmptyLineEndsTheList) {
-    // The component deletes what a pattern selects by equality as well as by Like,
-    // so which pattern is used shows: "file[1].nfo" also takes the entry named so.
+    // A pattern deletes what its Like match selects and nothing else, in whichever
+    // order the patterns come: "file[1].nfo" never takes the entry literally named so.
     struct Case {
         QStringList purge;
         QStringList left;
     };
     const QList<Case> cases = {
-        {{"file[1].nfo", "file?.nfo"}, {"Keep.TXT", "Other.TXT"}},
+        {{"file[1].nfo", "file?.nfo"}, {"File[1].nfo", "Keep.TXT", "Other.TXT"}},
         {{"file?.nfo", "file[1].nfo"}, {"File[1].nfo", "Keep.TXT", "Other.TXT"}},
         {{"FILE1.NFO", "file[1].nfo"}, {"File[1].nfo", "Keep.TXT", "Other.TXT"}},
         {{"keep.txt", "", "other.txt", "file1.nfo"}, {"FILE1.NFO", "File[1].nfo", "Other.TXT"}},
@@ -138,9 +141,17 @@ TEST(ArchiveCleaning, DamagedArchivesAreLoggedAndSetAsideUnchanged) {
     const QString notZip = run.tree + "/Not A Zip.ZIP";
     writeFile(notZip, "Just text, no archive at all.");
     const QString sound = run.zip("Sound.ZIP", {"Ad.TXT", "Keep.TXT"});
+    // The last file of a split set: its end record names another disk. Not damaged.
+    QByteArray segment = buildZip(rawZip({rawEntry("Ad.TXT", "part of a set")}));
+    segment[segment.size() - 18] = 1; // this disk
+    segment[segment.size() - 16] = 1; // the disk where the directory starts
+    const QString split = run.tree + "/Last Segment.ZIP";
+    writeFile(split, segment);
 
     run.clean();
 
+    EXPECT_EQ(fileBytes(split), segment);
+    EXPECT_FALSE(QFile::exists(split + ".bad"));
     EXPECT_FALSE(QFile::exists(crc));
     // Never purged: the entry walk still sees "ad.txt", but the archive stays as found.
     EXPECT_EQ(fileBytes(crc + ".bad"), damagedBytes);
@@ -148,7 +159,8 @@ TEST(ArchiveCleaning, DamagedArchivesAreLoggedAndSetAsideUnchanged) {
     EXPECT_TRUE(QFile::exists(notZip + ".bad"));
     EXPECT_EQ(RunFixture::names(sound), QStringList{"Keep.TXT"});
     EXPECT_EQ(run.errorLog(),
-              (QStringList{"Bad zip " + crc.toLower(), "Bad zip " + notZip.toLower()}));
+              (QStringList{"Bad zip " + crc.toLower(), "Split zip " + split.toLower(),
+                           "Bad zip " + notZip.toLower()}));
     EXPECT_EQ(run.totals().BadZips, 2);
     EXPECT_EQ(run.totals().PurgedFiles, 1);
     ASSERT_EQ(run.desktop.sounds.size(), 1);
@@ -230,17 +242,30 @@ TEST(ArchiveCleaning, ASingleDizIsLeftAloneAndTheLogsStartEmptyEachRun) {
 }
 
 TEST(ArchiveCleaning, DoubleDizRepairChangesNothingWhenTheCopyCannotBeTakenOut) {
-    RunFixture run;
-    run.purgeList({"nothing.here"});
-    const QString archive = doubleDizArchive(run.tree + "/Double.ZIP");
-    const QByteArray before = fileBytes(archive);
-    // The TempFolder is a file: nothing can be extracted into it.
-    QDir(run.state.tempFolder()).removeRecursively();
-    writeFile(run.state.tempFolder(), "in the way");
-    run.clean();
-    EXPECT_EQ(fileBytes(archive), before);
-    EXPECT_EQ(run.errorLog(), QStringList{"Double zip " + archive.toLower()});
-    EXPECT_EQ(run.totals().DoubleDiz, 1);
+    // The copy cannot be extracted (the TempFolder is a file), or it is out but too large
+    // to be added back: either way the archive keeps both copies, byte for byte.
+    for (const bool tooLarge : {false, true}) {
+        SCOPED_TRACE(tooLarge ? "too large to add back" : "cannot be extracted");
+        RunFixture run;
+        run.purgeList({"nothing.here"});
+        const QString archive = run.tree + "/Double.ZIP";
+        if (tooLarge) {
+            const RawEntry diz = rawEntry("file_id.diz", QByteArray(65 << 20, 'd'), true);
+            ASSERT_TRUE(writeRawZip(archive, rawZip({diz, rawEntry("Info.NFO", "info"), diz})));
+        } else {
+            doubleDizArchive(archive);
+            QDir(run.state.tempFolder()).removeRecursively();
+            writeFile(run.state.tempFolder(), "in the way");
+        }
+        const QByteArray before = fileBytes(archive);
+        run.clean();
+        EXPECT_EQ(fileBytes(archive), before);
+        QStringList log{"Double zip " + archive.toLower()};
+        if (tooLarge)
+            log.append("Double zip not repaired " + archive.toLower());
+        EXPECT_EQ(run.errorLog(), log);
+        EXPECT_EQ(run.totals().DoubleDiz, 0); // reported, but no repair happened
+    }
 }
 
 TEST(FolderWalk, SkipsDotFoldersAndFolderLinksAndChangesNothingOutsideTheTree) {
@@ -383,6 +408,45 @@ TEST(CleanRun, AbortButtonRecordsThePartialRun) {
     EXPECT_EQ(run.stats.labels["Label1"], QStringLiteral("2 - total zip's"));
     EXPECT_EQ(run.form->run().exitStatus(), 0);
     EXPECT_FALSE(run.state.Running || run.state.AbortRequested);
+}
+
+// A stop between two purges of one archive: the Abort click runs the end-of-run steps
+// at once, and their re-test forgets what was gathered; the walk must delete nothing
+// more, neither written at once nor counted. The stop is real input queued when the
+// first entry is purged, so it is handled in the walk's next yield.
+TEST(CleanRun, AStopBetweenTwoPurgesOfOneArchiveDeletesNothingMore) {
+    for (const bool escape : {true, false}) {
+        SCOPED_TRACE(escape ? "Esc" : "Abort");
+        RunFixture run;
+        run.purgeList({"j1.txt", "j2.txt"});
+        const QString archive = run.zip("Two Purges.ZIP", {"J1.TXT", "J2.TXT", "Keep.TXT"});
+        const QByteArray before = fileBytes(archive);
+        run.form->run().setYieldInterval(0);
+        QObject::connect(
+            run.form->List1->model(), &QAbstractItemModel::rowsRemoved, run.form.get(),
+            [&] {
+                if (escape) {
+                    QCoreApplication::postEvent(
+                        run.form.get(),
+                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+                    return;
+                }
+                QPushButton *button = run.form->Command2;
+                const QPointF at = QRectF(button->rect()).center();
+                for (const QEvent::Type type :
+                     {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                    QCoreApplication::postEvent(
+                        button, new QMouseEvent(type, at, button->mapToGlobal(at), Qt::LeftButton,
+                                                type == QEvent::MouseButtonPress ? Qt::LeftButton
+                                                                                 : Qt::NoButton,
+                                                Qt::NoModifier));
+            },
+            Qt::SingleShotConnection);
+        run.clean();
+        EXPECT_EQ(fileBytes(archive), before);
+        EXPECT_EQ(run.totals().PurgedFiles, 0);
+        EXPECT_FALSE(run.state.Running || run.state.AbortRequested);
+    }
 }
 
 TEST(CleanRun, AClickWhileAStoppedRunUnwindsStartsNoSecondRun) {

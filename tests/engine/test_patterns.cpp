@@ -25,6 +25,10 @@ TEST(PurgePatterns, ExamplesWorkEndToEnd) {
         {{"name.txt  "}, {"Name.txt", "NAME.txt  ", "Keep.txt"}, {"Keep.txt", "Name.txt"}},
         {{"what[?].txt"}, {"What?.txt", "Whats.txt"}, {"Whats.txt"}},
         {{"[a-"}, {"A-.txt", "a.txt"}, {"A-.txt", "a.txt"}}, // malformed: matches nothing
+        // A pattern selects what its match selects, never a name merely equal to it.
+        {{"q[1].dat"}, {"Q1.dat", "q[1].dat", "Q2.DAT"}, {"Q2.DAT", "q[1].dat"}},
+        {{"ad#.txt"}, {"AD1.txt", "ad#.txt"}, {"ad#.txt"}},
+        {{"*.*"}, {"ReadMe", "Info.NFO", "Docs/Notes"}, {"Docs/Notes", "ReadMe"}},
     };
     for (const Case &c : cases) {
         RunFixture run;

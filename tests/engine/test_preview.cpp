@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <random>
+#include <sys/stat.h>
 
 using namespace arcsweep;
 using namespace arcsweep::test;
@@ -30,18 +31,23 @@ QMap<QString, QByteArray> snapshot(const QString &folder) {
 // A tree with every kind of action: damage, a doubled diz, purges by name and by
 // wildcard (several entries at once), archives with nothing to do, in nested folders.
 void everyKindOfAction(Unattended &u) {
-    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n*.url\r\n");
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n*.url\r\nad#.txt\r\n");
     const auto put = [&](const QString &relative, const RawZip &zip) {
         QDir().mkpath(QFileInfo(u.tree + u'/' + relative).path());
         ASSERT_TRUE(writeRawZip(u.tree + u'/' + relative, zip));
     };
-    put("Top.ZIP", rawZip({rawEntry("Junk.TXT", "j"), rawEntry("Keep.TXT", "k", true)}));
+    put("Top.ZIP", rawZip({rawEntry("Junk.TXT", "j"), rawEntry("Keep.TXT", "k", true),
+                           rawEntry("Ad1.TXT", "a"), rawEntry("Ad#.TXT", "not matched")}));
     put("Sub/Links.ZIP", rawZip({rawEntry("A.URL", "a"), rawEntry("Keep.TXT", "k"),
                                  rawEntry("B.URL", "b"), rawEntry("C.url", "c")}));
     put("Sub/Deeper/Double.ZIP",
         rawZip({rawEntry("file_id.diz", "first\r\n"), rawEntry("Junk.TXT", "junk junk junk", true),
                 rawEntry("file_id.diz", "second\r\n")}));
     put("Sub/Deeper/Clean.ZIP", rawZip({rawEntry("Keep.TXT", "k")}));
+    // A doubled diz too large to add back: the repair cannot complete, and the purge of
+    // the same archive must still wait for its one rewrite (and be kept, or not happen).
+    const RawEntry diz = rawEntry("file_id.diz", QByteArray(65 << 20, 'd'), true);
+    put("Sub/Huge Diz.ZIP", rawZip({diz, rawEntry("Junk.TXT", "j"), diz}));
     QByteArray broken = buildZip(rawZip({rawEntry("Data.BIN", randomBytes(3000, 4))}));
     broken[200] = char(broken[200] ^ 8);
     writeFile(u.tree + "/Sub/Broken.ZIP", broken);
@@ -59,6 +65,9 @@ TEST(DryRun, ListsExactlyWhatTheRunThenDoesAndChangesNothing) {
     Unattended dry, real;
     everyKindOfAction(dry);
     everyKindOfAction(real);
+    // A read-only archive that a run would purge (and make writable) keeps its mode too.
+    const QByteArray top = QFile::encodeName(dry.tree + "/Top.ZIP");
+    ASSERT_EQ(::chmod(top.constData(), 0444), 0);
     const QMap<QString, QByteArray> treeBefore = snapshot(dry.tree), appBefore = snapshot(dry.app);
     const QStringList args{"--dry-run", dry.tree};
     Finished shown;
@@ -76,6 +85,9 @@ TEST(DryRun, ListsExactlyWhatTheRunThenDoesAndChangesNothing) {
     EXPECT_EQ(shown.exitCode, 0);
     // Nothing changed: not the tree, not one file of the program's.
     EXPECT_TRUE(snapshot(dry.tree) == treeBefore);
+    struct stat st {};
+    ASSERT_EQ(::stat(top.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
     EXPECT_TRUE(snapshot(dry.app) == appBefore) << snapshot(dry.app).keys().join(' ').toStdString();
 
     const QStringList lines = linesOf(shown.out);
@@ -83,8 +95,11 @@ TEST(DryRun, ListsExactlyWhatTheRunThenDoesAndChangesNothing) {
     const QStringList actions = lines.mid(0, lines.size() - 14);
     const QString t = dry.tree;
     EXPECT_EQ(actions, (QStringList{
+                           "purge\t" + t + "/Top.ZIP\tad1.txt",
                            "purge\t" + t + "/Top.ZIP\tjunk.txt",
                            "bad\t" + t + "/Sub/Broken.ZIP",
+                           "repair\t" + t + "/Sub/Huge Diz.ZIP",
+                           "purge\t" + t + "/Sub/Huge Diz.ZIP\tjunk.txt",
                            "purge\t" + t + "/Sub/Links.ZIP\ta.url",
                            "purge\t" + t + "/Sub/Links.ZIP\tb.url",
                            "purge\t" + t + "/Sub/Links.ZIP\tc.url",
@@ -92,17 +107,37 @@ TEST(DryRun, ListsExactlyWhatTheRunThenDoesAndChangesNothing) {
                            "purge\t" + t + "/Sub/Deeper/Double.ZIP\tjunk.txt",
                        }));
 
-    // The real run on the same tree does just that, and records the same figures.
-    const Finished done = real.run(real.tree);
+    // The real run on the same tree does just that, records the same figures and keeps
+    // exactly the entries the dry run named.
+    const QString keep = real.root.filePath("Kept");
+    const Finished done = real.run(real.tree, {}, {}, {"--keep-purged", keep});
     ASSERT_EQ(done.exitCode, 0);
+    QMap<QString, QStringList> named, kept;
+    for (const QString &line : actions)
+        if (line.startsWith(u"purge\t"))
+            named[line.section(u'\t', 1, 1).mid(t.size())].append(line.section(u'\t', 2));
+    QDirIterator copies(keep, QDir::Files, QDirIterator::Subdirectories);
+    while (copies.hasNext()) {
+        const QString copy = copies.next();
+        for (const QString &name : Unattended::names(copy))
+            kept[copy.mid(keep.size())].append(name.toLower());
+    }
+    named["/Sub/Deeper/Double.ZIP"] += {"file_id.diz", "file_id.diz"}; // the repair's two copies
+    for (QStringList &names : named)
+        names.sort();
+    for (QStringList &names : kept)
+        names.sort();
+    EXPECT_EQ(kept, named);
     const QStringList record = linesOf(done.out);
     ASSERT_EQ(record.size(), 14);
     const QStringList dryRecord = lines.mid(lines.size() - 14);
     for (int i = 2; i < 14; ++i)
         EXPECT_EQ(dryRecord[i], record[i]) << i;
-    EXPECT_EQ(Unattended::names(real.tree + "/Top.ZIP"), QStringList{"Keep.TXT"});
+    EXPECT_EQ(Unattended::names(real.tree + "/Top.ZIP"), (QStringList{"Keep.TXT", "Ad#.TXT"}));
     EXPECT_EQ(Unattended::names(real.tree + "/Sub/Links.ZIP"), QStringList{"Keep.TXT"});
     EXPECT_EQ(Unattended::names(real.tree + "/Sub/Deeper/Double.ZIP"), QStringList{"file_id.diz"});
+    EXPECT_EQ(Unattended::names(real.tree + "/Sub/Huge Diz.ZIP"),
+              (QStringList{"file_id.diz", "file_id.diz"}));
     EXPECT_TRUE(QFile::exists(real.tree + "/Sub/Broken.ZIP.bad"));
     EXPECT_EQ(fileBytes(real.tree + "/Sub/Deeper/Clean.ZIP"),
               treeBefore.value("/Sub/Deeper/Clean.ZIP"));
@@ -156,7 +191,8 @@ TEST(KeepPurged, RemovedRecordsAreKeptByteForByteAndAddedToAcrossRuns) {
                                              rawEntry("Ad.URL", "[InternetShortcut]"),
                                              rawEntry("More.TXT", "m", true)})));
     const QByteArray original = fileBytes(archive);
-    const QString keep = u.root.filePath("Kept Entries");
+    // Kept inside the cleaned tree: the runs never clean the kept copies themselves.
+    const QString keep = u.tree + "/Kept Entries";
     ASSERT_EQ(u.run(u.tree, {}, {}).exitCode, 0);     // a plain run first...
     ASSERT_EQ(fileBytes(archive) == original, false); // ...purged Junk.TXT
     ASSERT_TRUE(writeRawZip(archive, rawZip({rawEntry("Keep.TXT", "k"), described,

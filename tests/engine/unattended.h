@@ -46,9 +46,9 @@ public:
     }
 
     // Starts the copy on `folder` without a display, optionally through a wrapper
-    // (e.g. setpriv), with extra environment variables.
+    // (e.g. setpriv), with extra environment variables and options.
     void start(QProcess &process, const QString &folder, const QStringList &wrapper = {},
-               const QStringList &environment = {}) {
+               const QStringList &environment = {}, const QStringList &options = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QLatin1String(name));
@@ -56,16 +56,16 @@ public:
             env.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
         process.setProcessEnvironment(env);
         QStringList args = wrapper;
-        args << exe << folder;
+        args << exe << options << folder;
         process.start(args.takeFirst(), args);
         process.waitForStarted();
     }
 
     // Runs it to its end.
     Finished run(const QString &folder, const QStringList &wrapper = {},
-                 const QStringList &environment = {}) {
+                 const QStringList &environment = {}, const QStringList &options = {}) {
         QProcess process;
-        start(process, folder, wrapper, environment);
+        start(process, folder, wrapper, environment, options);
         Finished done;
         done.ended = process.waitForFinished(120000);
         if (!done.ended)

@@ -49,6 +49,15 @@ protected:
     Form1 *form = nullptr;
 };
 
+// The files below `folder` that this process holds open.
+QStringList openBelow(const QString &folder) {
+    QStringList open;
+    for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files))
+        if (const QString target = fd.symLinkTarget(); target.startsWith(folder + u'/'))
+            open.append(target);
+    return open;
+}
+
 TEST_F(ArchiveTestFixture, SoundArchiveListsSortedInLowerCase) {
     app.browse(folder);
     EXPECT_EQ(app.files(), (QStringList{"name.zip", "Other.zip"}));
@@ -59,6 +68,8 @@ TEST_F(ArchiveTestFixture, SoundArchiveListsSortedInLowerCase) {
     EXPECT_EQ(app.entries(), QStringList{"o.txt"});
     EXPECT_EQ(form->SSPanel1->Caption(), QStringLiteral("other.zip"));
     EXPECT_TRUE(app.desktop.boxes.isEmpty());
+    // Idle again: no archive stays open, so the volume could be unmounted.
+    EXPECT_EQ(openBelow(folder), QStringList{});
 }
 
 TEST_F(ArchiveTestFixture, DamagedArchiveIsReportedAndSetAside) {
