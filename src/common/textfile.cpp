@@ -2,6 +2,7 @@
 
 #include "common/fs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -12,6 +13,7 @@ namespace arcsweep::TextFile {
 
 namespace {
 constexpr qint64 BlockSize = 64 * 1024;
+constexpr char Bom[] = "\xEF\xBB\xBF";
 
 // The mode a new file gets: readable and writable as the user's umask allows.
 mode_t defaultMode() {
@@ -19,9 +21,11 @@ mode_t defaultMode() {
     ::umask(mask);
     return 0666 & ~mask;
 }
-// A "line" longer than this (binary junk) is cut into pieces of this size.
-constexpr qsizetype MaxLineBytes = 1024 * 1024;
 } // namespace
+
+QByteArray withoutBom(const QByteArray &bytes) {
+    return bytes.startsWith(Bom) ? bytes.mid(3) : bytes;
+}
 
 bool forEachLine(const QString &path, const std::function<bool(const QString &)> &line) {
     QFile file(path);
@@ -29,26 +33,30 @@ bool forEachLine(const QString &path, const std::function<bool(const QString &)>
         return false;
     QByteArray pending;
     bool lastWasCR = false;
+    bool first = true;
     QByteArray block;
     while (!(block = file.read(BlockSize)).isEmpty()) {
-        for (const char c : std::as_const(block)) {
-            if (c == '\n' && lastWasCR) {
-                lastWasCR = false; // second half of CR LF
+        const char *data = block.constData();
+        const qsizetype n = block.size();
+        qsizetype i = first && block.startsWith(Bom) ? 3 : 0;
+        first = false;
+        while (i < n) {
+            if (lastWasCR && data[i] == '\n') { // second half of CR LF
+                lastWasCR = false;
+                ++i;
                 continue;
             }
-            lastWasCR = c == '\r';
-            if (c == '\r' || c == '\n') {
-                if (!line(Fs::decode(pending)))
-                    return true;
-                pending.clear();
-            } else {
-                pending.append(c);
-                if (pending.size() >= MaxLineBytes) {
-                    if (!line(Fs::decode(pending)))
-                        return true;
-                    pending.clear();
-                }
-            }
+            qsizetype end = i;
+            while (end < n && data[end] != '\r' && data[end] != '\n')
+                ++end;
+            pending.append(data + i, std::min(end - i, MaxLineBytes - pending.size()));
+            if (end == n)
+                break; // the line goes on in the next block
+            lastWasCR = data[end] == '\r';
+            if (!line(Fs::decode(pending)))
+                return true;
+            pending.clear();
+            i = end + 1;
         }
     }
     if (!pending.isEmpty())

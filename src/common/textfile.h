@@ -9,12 +9,20 @@
 namespace arcsweep {
 
 // Plain text data files: UTF-8, lines written with CR LF. Readers accept CR LF,
-// CR and LF alone as line ends, so files edited with any editor read the same.
+// CR and LF alone as line ends, so files edited with any editor read the same, and
+// skip a UTF-8 byte-order mark at the start: it is no part of the first line.
 namespace TextFile {
+
+// A line longer than this many bytes (binary junk) is kept only up to here.
+inline constexpr qsizetype MaxLineBytes = 1024 * 1024;
+
+// The bytes without a leading UTF-8 byte-order mark.
+QByteArray withoutBom(const QByteArray &bytes);
 
 // Calls `line` for each line of the file, in order, until it returns false or the
 // file ends. Returns false when the file cannot be opened. Reads in blocks, so a
-// huge or binary file costs no more memory than its longest line (capped).
+// huge or binary file costs no more memory than its longest line. Every line is
+// one call, however long: the bytes past MaxLineBytes are dropped.
 bool forEachLine(const QString &path, const std::function<bool(const QString &)> &line);
 
 // Up to `maxLines` lines of the file (all when negative); empty when it cannot be read.

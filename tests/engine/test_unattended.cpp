@@ -54,6 +54,22 @@ TEST(UnattendedRun, CleansTheTreeRecordsTheRunAndEnds) {
     EXPECT_EQ(totals[0].trimmed(), record[3].section(" - ", 0, 0).remove(',').trimmed());
 }
 
+// A purge-list line is one pattern whatever its length, and an editor's byte-order
+// mark is no part of the first one.
+TEST(UnattendedRun, PurgeListLinesCountOnceAndTheMarkIsNoPartOfThem) {
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList),
+              "\xEF\xBB\xBFjunk.txt\r\n" + QByteArray(10 * 1000 * 1000, 'x') + "\r\nlate.txt\r\n");
+    const QString archive = u.zip("A.ZIP", {"Junk.TXT", "Keep.TXT", "Late.TXT"});
+    const Finished done = u.run(u.tree);
+    ASSERT_TRUE(done.ended);
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_EQ(Unattended::names(archive), QStringList{"Keep.TXT"});
+    const QStringList record = TextFile::readLines(u.appFile(DataFile::StatsLog));
+    ASSERT_EQ(record.size(), 14);
+    EXPECT_EQ(record[7], QStringLiteral(" 3 - in purge.txt"));
+}
+
 TEST(UnattendedRun, AMissingFolderCleansNothing) {
     Unattended u;
     writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
