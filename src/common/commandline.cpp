@@ -84,6 +84,8 @@ QString CommandLine::usage(const QString &dataFolder) {
                "      read-only, the program sits in a root folder, or no window can open\n"
                "  2   stopped by SIGINT, SIGTERM or SIGHUP (what was done is recorded)\n"
                "  3   another instance runs from the same data folder\n"
+               "  4   the run completed, but a file in the data folder could not be\n"
+               "      written (said on standard error with the cause)\n"
                "  64  a command-line error (unknown option, missing DIR)\n")
         .arg(dataFolder);
 }

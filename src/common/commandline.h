@@ -25,11 +25,12 @@ struct CommandLine {
 
 // Exit statuses of the program.
 namespace ExitStatus {
-inline constexpr int Completed = 0; // the run completed (or --help, --version)
-inline constexpr int Refused = 1;   // the folder cannot be cleaned, or no window can open
-inline constexpr int Stopped = 2;   // stopped by a signal (or before it recorded the run)
-inline constexpr int Running = 3;   // another instance runs from the same data folder
-inline constexpr int Usage = 64;    // a command-line error
+inline constexpr int Completed = 0;  // the run completed (or --help, --version)
+inline constexpr int Refused = 1;    // the folder cannot be cleaned, or no window can open
+inline constexpr int Stopped = 2;    // stopped by a signal (or before it recorded the run)
+inline constexpr int Running = 3;    // another instance runs from the same data folder
+inline constexpr int NotWritten = 4; // a file in the data folder could not be written
+inline constexpr int Usage = 64;     // a command-line error
 } // namespace ExitStatus
 
 } // namespace arcsweep

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/writeresult.h"
+
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -33,17 +36,18 @@ bool containsLine(const QString &path, const QString &text);
 
 // The files below are never changed in place: a complete, synced new file takes the
 // old one's place in one rename, so a full disk, a size limit or a kill leaves either
-// the old file or the new one, never a part of either. False on any failure.
+// the old file or the new one, never a part of either. A failure keeps the
+// errno of the call that failed.
 
 // Appends each line with CR LF after the file's last line; creates the file when
 // missing.
-bool appendLines(const QString &path, const QStringList &lines);
+WriteResult appendLines(const QString &path, const QStringList &lines);
 
 // Replaces the file with these lines (CR LF).
-bool writeLines(const QString &path, const QStringList &lines);
+WriteResult writeLines(const QString &path, const QStringList &lines);
 
 // Replaces the file with these bytes.
-bool replaceFile(const QString &path, const QByteArray &bytes);
+WriteResult replaceFile(const QString &path, const QByteArray &bytes);
 
 // Writes one line with CR LF to an open file.
 bool writeLine(QFileDevice &file, const QString &text);

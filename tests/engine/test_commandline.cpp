@@ -79,7 +79,7 @@ TEST_F(CommandLineRun, HelpVersionAndUnknownOptionsSayWhatTheyShould) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: arcsweep"));
     EXPECT_TRUE(help.out.contains("Data folder: " + u.app)) << help.out.toStdString();
-    for (const char *status : {"  0 ", "  1 ", "  2 ", "  3 ", "  64 "})
+    for (const char *status : {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  64 "})
         EXPECT_TRUE(help.out.contains(QLatin1String(status))) << status;
     EXPECT_TRUE(help.err.isEmpty());
 
@@ -113,6 +113,24 @@ TEST_F(CommandLineRun, WordsAreJoinedIntoOneFolderAndNoDisplayNeedsAFolder) {
     const Finished window = runWith({});
     EXPECT_EQ(window.exitCode, 1);
     EXPECT_TRUE(window.err.contains("Usage: arcsweep"));
+}
+
+// The settings file: the program rewrites its first line only, and a relative keep
+// folder there is taken from the data folder, wherever the program starts.
+TEST_F(CommandLineRun, SettingsLinesAreKeptAndTheirKeepFolderIsInTheDataFolder) {
+    QByteArray rest = "KeepPurged=Kept Here\r\nName=Caf\xe9\r\n";
+    for (int i = 0; i < 70; ++i)
+        rest += "Choice" + QByteArray::number(i) + "=x\r\n";
+    rest += QByteArray(2 * 1024 * 1024, 'v') + "\nlone LF\rlone CR\r\nno line end";
+    writeFile(u.appFile(DataFile::Settings), "/old/folder\r\n" + rest);
+    const QString archive = u.zip("A.ZIP", {"Junk.TXT", "Keep.TXT"});
+    QTemporaryDir elsewhere;
+    const Finished done = runWith({u.tree}, elsewhere.path());
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_EQ(fileBytes(u.appFile(DataFile::Settings)), QFile::encodeName(u.tree) + "\r\n" + rest);
+    EXPECT_EQ(Unattended::names(archive), QStringList{"Keep.TXT"});
+    EXPECT_EQ(Unattended::names(u.app + "/Kept Here/A.ZIP"), QStringList{"Junk.TXT"});
+    EXPECT_FALSE(QFile::exists(elsewhere.filePath("Kept Here")));
 }
 
 // Damaged archives report on standard error while the run goes on.
