@@ -64,6 +64,14 @@ int main(int argc, char **argv) {
         break;
     }
     const QString folder = line.folder;
+    if (!line.keepPurged.isEmpty()) {
+        const QString problem = CommandLine::keepFolderProblem(line.keepPurged, folder);
+        if (!problem.isEmpty()) {
+            print(stderr, QStringLiteral("arcsweep: %1\n\n").arg(problem) +
+                              CommandLine::usage(chooseAppFolder(exeFolder).path));
+            return ExitStatus::Usage;
+        }
+    }
 
     const bool hasDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") ||
                             !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||

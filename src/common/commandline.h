@@ -19,6 +19,9 @@ struct CommandLine {
 
     // `arguments` without the program's name, as the file system spells them (Fs::decode).
     static CommandLine parse(const QStringList &arguments);
+    // Why `keep` cannot take the entries a run of `folder` removes: it is that folder
+    // or holds it (links resolved). Empty when it can, or when `folder` does not exist.
+    static QString keepFolderProblem(const QString &keep, const QString &folder);
     // The usage text; `dataFolder` is the folder the program keeps its files in.
     static QString usage(const QString &dataFolder);
 };
