@@ -36,6 +36,10 @@ void print(FILE *to, const QString &text) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // First of all: from here until the process ends, a stop signal stops the program
+    // cleanly, at start-up and at shutdown too.
+    SignalStop::install();
+
     // With TZ unset the C library looks at /etc/localtime again for every time it
     // converts (one per entry of an archive); named once, it is read once.
     if (std::getenv("TZ") == nullptr)
@@ -64,6 +68,14 @@ int main(int argc, char **argv) {
         break;
     }
     const QString folder = line.folder;
+    if (!line.keepPurged.isEmpty()) {
+        const QString problem = CommandLine::keepFolderProblem(line.keepPurged, folder);
+        if (!problem.isEmpty()) {
+            print(stderr, QStringLiteral("arcsweep: %1\n\n").arg(problem) +
+                              CommandLine::usage(chooseAppFolder(exeFolder).path));
+            return ExitStatus::Usage;
+        }
+    }
 
     const bool hasDisplay = !qEnvironmentVariableIsEmpty("DISPLAY") ||
                             !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||

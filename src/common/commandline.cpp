@@ -1,6 +1,26 @@
 #include "common/commandline.h"
 
+#include "common/fs.h"
+
 namespace arcsweep {
+
+namespace {
+// The absolute path with links resolved as far as it exists; the rest as written.
+QString resolvedAsFarAsItExists(const QString &path) {
+    QString head = Fs::absolute(path);
+    QString tail;
+    for (;;) {
+        const QString real = Fs::realPath(head);
+        if (!real.isEmpty())
+            return tail.isEmpty() ? real : (real == u"/" ? real : real + u'/') + tail;
+        const qsizetype slash = head.lastIndexOf(u'/');
+        if (slash < 0)
+            return Fs::absolute(path);
+        tail = tail.isEmpty() ? head.mid(slash + 1) : head.mid(slash + 1) + u'/' + tail;
+        head = slash == 0 ? QStringLiteral("/") : head.left(slash);
+    }
+}
+} // namespace
 
 CommandLine CommandLine::parse(const QStringList &arguments) {
     CommandLine line;
@@ -9,6 +29,13 @@ CommandLine CommandLine::parse(const QStringList &arguments) {
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
         if (!options || !arg.startsWith(u'-') || arg == u"-") {
+            // An empty word (an unset variable in a script) names no folder: cleaning
+            // another one, or opening a window nobody asked for, would be wrong.
+            if (arg.isEmpty()) {
+                line.action = Action::Error;
+                line.error = QStringLiteral("an empty argument names no folder");
+                return line;
+            }
             words.append(arg);
             continue;
         }
@@ -57,6 +84,18 @@ CommandLine CommandLine::parse(const QStringList &arguments) {
     return line;
 }
 
+QString CommandLine::keepFolderProblem(const QString &keep, const QString &folder) {
+    const QString tree = Fs::realPath(folder);
+    if (tree.isEmpty())
+        return QString(); // no such folder: the run itself refuses it
+    const QString kept = resolvedAsFarAsItExists(keep);
+    if (kept == tree || kept == u"/" || tree.startsWith(kept + u'/'))
+        return QStringLiteral("--keep-purged %1 is the folder to clean or holds it: the run "
+                              "would clean the kept entries again")
+            .arg(keep);
+    return QString();
+}
+
 QString CommandLine::usage(const QString &dataFolder) {
     return QStringLiteral(
                "Usage: arcsweep [OPTION]... [--] [FOLDER]\n"
@@ -72,7 +111,8 @@ QString CommandLine::usage(const QString &dataFolder) {
                "                       record) without changing anything\n"
                "      --keep-purged DIR  before an archive is rewritten, keep the entries\n"
                "                       it loses, byte for byte, in an archive at\n"
-               "                       DIR/<its path below FOLDER>; a purge can be undone\n"
+               "                       DIR/<its path below FOLDER>; a purge can be undone.\n"
+               "                       DIR may not be FOLDER or hold it\n"
                "  --                   end of options: what follows is FOLDER\n"
                "\n"
                "Data folder: %1\n"
@@ -84,7 +124,10 @@ QString CommandLine::usage(const QString &dataFolder) {
                "      read-only, the program sits in a root folder, or no window can open\n"
                "  2   stopped by SIGINT, SIGTERM or SIGHUP (what was done is recorded)\n"
                "  3   another instance runs from the same data folder\n"
-               "  64  a command-line error (unknown option, missing DIR)\n")
+               "  4   the run completed, but a file in the data folder could not be\n"
+               "      written (said on standard error with the cause)\n"
+               "  64  a command-line error (unknown option, missing DIR, an empty\n"
+               "      argument, DIR that is FOLDER or holds it)\n")
         .arg(dataFolder);
 }
 

@@ -252,6 +252,20 @@ bool rename(const QString &from, const QString &to) {
     return std::rename(encode(from).constData(), encode(to).constData()) == 0;
 }
 
+bool makePath(const QString &folder) {
+    const QByteArray path = encode(folder);
+    // From the top down; a folder that another process makes meanwhile is as good.
+    for (qsizetype i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '/')
+            continue;
+        if (path[i - 1] == '/')
+            continue; // "//" or a trailing slash: nothing new to make
+        if (::mkdir(path.left(i).constData(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    return isDir(folder);
+}
+
 bool remove(const QString &path) {
     return ::unlink(encode(path).constData()) == 0;
 }

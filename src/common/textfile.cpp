@@ -2,6 +2,7 @@
 
 #include "common/fs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -12,6 +13,7 @@ namespace arcsweep::TextFile {
 
 namespace {
 constexpr qint64 BlockSize = 64 * 1024;
+constexpr char Bom[] = "\xEF\xBB\xBF";
 
 // The mode a new file gets: readable and writable as the user's umask allows.
 mode_t defaultMode() {
@@ -19,9 +21,11 @@ mode_t defaultMode() {
     ::umask(mask);
     return 0666 & ~mask;
 }
-// A "line" longer than this (binary junk) is cut into pieces of this size.
-constexpr qsizetype MaxLineBytes = 1024 * 1024;
 } // namespace
+
+QByteArray withoutBom(const QByteArray &bytes) {
+    return bytes.startsWith(Bom) ? bytes.mid(3) : bytes;
+}
 
 bool forEachLine(const QString &path, const std::function<bool(const QString &)> &line) {
     QFile file(path);
@@ -29,26 +33,30 @@ bool forEachLine(const QString &path, const std::function<bool(const QString &)>
         return false;
     QByteArray pending;
     bool lastWasCR = false;
+    bool first = true;
     QByteArray block;
     while (!(block = file.read(BlockSize)).isEmpty()) {
-        for (const char c : std::as_const(block)) {
-            if (c == '\n' && lastWasCR) {
-                lastWasCR = false; // second half of CR LF
+        const char *data = block.constData();
+        const qsizetype n = block.size();
+        qsizetype i = first && block.startsWith(Bom) ? 3 : 0;
+        first = false;
+        while (i < n) {
+            if (lastWasCR && data[i] == '\n') { // second half of CR LF
+                lastWasCR = false;
+                ++i;
                 continue;
             }
-            lastWasCR = c == '\r';
-            if (c == '\r' || c == '\n') {
-                if (!line(Fs::decode(pending)))
-                    return true;
-                pending.clear();
-            } else {
-                pending.append(c);
-                if (pending.size() >= MaxLineBytes) {
-                    if (!line(Fs::decode(pending)))
-                        return true;
-                    pending.clear();
-                }
-            }
+            qsizetype end = i;
+            while (end < n && data[end] != '\r' && data[end] != '\n')
+                ++end;
+            pending.append(data + i, std::min(end - i, MaxLineBytes - pending.size()));
+            if (end == n)
+                break; // the line goes on in the next block
+            lastWasCR = data[end] == '\r';
+            if (!line(Fs::decode(pending)))
+                return true;
+            pending.clear();
+            i = end + 1;
         }
     }
     if (!pending.isEmpty())
@@ -81,17 +89,18 @@ bool writeLine(QFileDevice &file, const QString &text) {
     return file.write(bytes) == bytes.size();
 }
 
-bool appendLines(const QString &path, const QStringList &lines) {
+WriteResult appendLines(const QString &path, const QStringList &lines) {
     if (lines.isEmpty())
-        return true; // nothing to add: the file stays byte for byte as it was
+        return {}; // nothing to add: the file stays byte for byte as it was
     QByteArray bytes;
     if (Fs::exists(path)) {
         QFile file(path);
+        errno = 0;
         if (!file.open(QIODevice::ReadOnly))
-            return false;
+            return WriteResult::failure(errno);
         bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
-            return false;
+            return WriteResult::failure(errno);
     }
     // A last line without its line end (a hand-edited file) must not run into the first new one.
     if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r'))
@@ -101,54 +110,60 @@ bool appendLines(const QString &path, const QStringList &lines) {
     return replaceFile(path, bytes);
 }
 
-bool writeLines(const QString &path, const QStringList &lines) {
+WriteResult writeLines(const QString &path, const QStringList &lines) {
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += Fs::encode(line) + "\r\n";
     return replaceFile(path, bytes);
 }
 
-bool replaceFile(const QString &path, const QByteArray &bytes) {
+WriteResult replaceFile(const QString &path, const QByteArray &bytes) {
     // The file itself, when the name is a link to it.
     const QString real = Fs::isSymLink(path) ? Fs::realPath(path) : path;
     if (real.isEmpty())
-        return false;
+        return WriteResult::failure(ENOENT);
     const QByteArray target = Fs::encode(real);
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash <= 0 ? QByteArray("/") : target.left(slash);
     QByteArray temp = target + ".arcsweep-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
-        return false;
-    bool ok = true;
+        return WriteResult::failure(errno);
+    int error = 0; // the first failure's errno
+    const auto check = [&error](bool ok) {
+        if (!ok && error == 0)
+            error = errno != 0 ? errno : EIO;
+        return ok;
+    };
     struct stat st {};
     const mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
-    ok = ::fchmod(fd, mode) == 0;
+    bool ok = check(::fchmod(fd, mode) == 0);
     const char *data = bytes.constData();
     size_t left = size_t(bytes.size());
     while (ok && left > 0) {
+        errno = 0;
         const ssize_t n = ::write(fd, data, left);
         if (n < 0 && errno == EINTR)
             continue;
-        ok = n > 0;
+        ok = check(n > 0);
         if (ok) {
             data += n;
             left -= size_t(n);
         }
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    ok = ok && check(::fsync(fd) == 0);
+    ok = check(::close(fd) == 0) && ok;
+    ok = ok && check(::rename(temp.constData(), target.constData()) == 0);
     if (!ok) {
         ::unlink(temp.constData());
-        return false;
+        return WriteResult::failure(error);
     }
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
-    return true;
+    return {};
 }
 
 } // namespace arcsweep::TextFile

@@ -397,7 +397,7 @@ int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
     if (KeepRemovedIn.isEmpty() || rewrite.droppedCount() == 0)
         return ZipOk;
     const QString folder = KeepRemovedIn.left(KeepRemovedIn.lastIndexOf(u'/'));
-    if (!folder.isEmpty() && !QDir().mkpath(folder))
+    if (!folder.isEmpty() && !Fs::makePath(folder))
         return ZipCannotKeep;
     ZipArchiveFile kept;
     const auto progress = [this](qint64) { return !Abort; };

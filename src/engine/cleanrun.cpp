@@ -1,6 +1,7 @@
 #include "engine/cleanrun.h"
 
 #include "common/appstate.h"
+#include "common/commandline.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
 #include "common/textfile.h"
@@ -31,6 +32,11 @@ private:
 CleanRun::CleanRun(RunHost &host)
     : host_(host), files_(host.state()), yielder_(host), cleaner_(host, files_, matcher_, yielder_),
       walk_(host, cleaner_, files_, yielder_) {}
+
+int CleanRun::exitStatus() const {
+    return exitStatus_ == ExitStatus::Completed && files_.anyNotWritten() ? ExitStatus::NotWritten
+                                                                          : exitStatus_;
+}
 
 void CleanRun::Command2_Click() {
     if (host_.state().Running) {
@@ -181,11 +187,14 @@ void CleanRun::endOfRun() {
         return;
     }
     // A dry run reckons the totals as the run would, and writes neither file.
-    RunFiles::updateTotals(state.file(DataFile::TotalsFile), totals, !state.DryRun);
+    const QString totalsFile = state.file(DataFile::TotalsFile);
+    files_.check(totalsFile, RunFiles::updateTotals(totalsFile, totals, !state.DryRun));
     const QStringList record =
         RunFiles::statsRecord(totals, savedFolder_, QDateTime::currentDateTime());
-    if (!state.DryRun)
-        RunFiles::appendStatsRecord(state.file(DataFile::StatsLog), record);
+    if (!state.DryRun) {
+        const QString statsLog = state.file(DataFile::StatsLog);
+        files_.check(statsLog, RunFiles::appendStatsRecord(statsLog, record));
+    }
     exitStatus_ = 0;
     if (totals.BadZips != 0 && state.desktop)
         state.desktop->playSound(state.file(DataFile::ErrorWave), false);

@@ -24,8 +24,9 @@ public:
 
     // 0 when the last run went to its end; 1 when it was refused (read-only volume,
     // a folder that does not exist or cannot be entered); 2 when it was stopped
-    // before it recorded its statistics.
-    int exitStatus() const { return exitStatus_; }
+    // before it recorded its statistics; 4 when it went to its end but one of its
+    // files could not be written (ExitStatus).
+    int exitStatus() const;
 
     // True from the start of a run until its handler has returned.
     bool inProgress() const { return inProgress_; }

@@ -13,26 +13,46 @@ namespace {
 // The TotalsFile holds two short lines; a larger file is not read past this.
 constexpr qint64 TotalsReadLimit = 64 * 1024;
 
-void openEmpty(QFile &file, const QString &path) {
+// Empties (creates) the file and keeps it open; false when it cannot.
+bool openEmpty(QFile &file, const QString &path) {
     if (file.isOpen())
         file.close();
     file.setFileName(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-}
-
-// Lines are flushed one by one: the logs must be complete even if the run is cut short.
-void writeFlushed(QFile &file, const QString &line) {
-    if (file.isOpen() && TextFile::writeLine(file, line))
-        file.flush();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 } // namespace
 
 void RunFiles::openLists() {
     progress_.setActive(state_.unattended());
+    notWritten_.clear();
     if (state_.DryRun)
         return; // a dry run writes no file
-    openEmpty(errorLog_, state_.file(DataFile::ErrorLog));
-    openEmpty(verifyList_, state_.file(DataFile::VerifyList));
+    const auto open = [this](QFile &list, const char *name) {
+        if (!openEmpty(list, state_.file(name)))
+            notWritten(list.fileName(), list.errorString());
+    };
+    open(errorLog_, DataFile::ErrorLog);
+    open(verifyList_, DataFile::VerifyList);
+}
+
+// Lines are flushed one by one: the logs must be complete even if the run is cut short.
+void RunFiles::writeFlushed(QFile &file, const QString &line) {
+    if (file.isOpen() && !(TextFile::writeLine(file, line) && file.flush()))
+        notWritten(file.fileName(), file.errorString());
+}
+
+void RunFiles::notWritten(const QString &path, const QString &cause) {
+    if (notWritten_.contains(path))
+        return;
+    notWritten_.append(path);
+    progress_.clear();
+    toStderr(QStringLiteral("Arcsweep: cannot write %1: %2").arg(path, cause));
+}
+
+WriteResult RunFiles::check(const QString &path, WriteResult result) {
+    if (!result)
+        notWritten(path, result.cause());
+    return result;
 }
 
 void RunFiles::closeLists() {
@@ -52,7 +72,7 @@ void RunFiles::addToVerifyList(const QString &archivePath) {
     writeFlushed(verifyList_, archivePath);
 }
 
-void RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals, bool write) {
+WriteResult RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals, bool write) {
     QFile file(totalsFile);
     if (file.exists() && file.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(file.read(TotalsReadLimit));
@@ -63,9 +83,10 @@ void RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals, bool w
     }
     totals.TotalBytesTested += totals.BytesTested;
     totals.TotalBytesPurged += totals.PurgedBytes;
-    if (write)
-        TextFile::writeLines(totalsFile, {NumberText::plain(totals.TotalBytesTested),
-                                          NumberText::plain(totals.TotalBytesPurged)});
+    if (!write)
+        return {};
+    return TextFile::writeLines(totalsFile, {NumberText::plain(totals.TotalBytesTested),
+                                             NumberText::plain(totals.TotalBytesPurged)});
 }
 
 QStringList RunFiles::statsRecord(const RunTotals &t, const QString &savedFolder,
@@ -91,7 +112,7 @@ QStringList RunFiles::statsRecord(const RunTotals &t, const QString &savedFolder
     };
 }
 
-bool RunFiles::appendStatsRecord(const QString &statsLog, const QStringList &record) {
+WriteResult RunFiles::appendStatsRecord(const QString &statsLog, const QStringList &record) {
     return TextFile::appendLines(statsLog, record);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/appstate.h"
+#include "common/settingsfile.h"
 #include "components/diskinfo.h"
 #include "components/zipcomponent.h"
 #include "engine/runhost.h"
@@ -178,7 +179,7 @@ private:
     // names instead of list items (a 100,000-entry archive would cost them some 10 MB).
     bool entriesUnseen_ = false;
     QStringList unseenEntries_;
-    QStringList settingsTail_;              // the settings file's lines after the folder
+    SettingsFile settings_;                 // as read at start-up: its choices are kept
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
     QElapsedTimer sinceYield_;              // the Status handler's last yield in a run

@@ -1,6 +1,7 @@
 // The main window's start-up and shutdown, and every way of closing it.
 #include "shell/form1.h"
 
+#include "common/commandline.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
 #include "common/numbertext.h"
@@ -21,8 +22,6 @@
 namespace arcsweep {
 
 namespace {
-constexpr char kKeepPurged[] = "KeepPurged=";
-
 // Deletes the first regular file of `folder` matching `pattern` that can be deleted;
 // files that cannot be deleted are skipped. Returns false when none was deleted.
 bool deleteFirstFile(const QString &folder, const QString &pattern, QStringList *skip = nullptr) {
@@ -91,17 +90,11 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     // list, so no other folder (a volume's root) is listed or tested on the way.
     const QString settings = state_.file(DataFile::Settings);
     if (QFileInfo(settings).isFile()) {
-        const QStringList lines = TextFile::readLines(settings, 64);
-        // Further lines hold choices ("KeepPurged=FOLDER"); an unknown one is kept as it is.
-        settingsTail_ = lines.mid(1);
+        // Further lines hold choices ("KeepPurged=FOLDER"); unknown ones are kept as they are.
+        settings_ = SettingsFile::read(settings);
         if (state_.KeepPurged.isEmpty())
-            for (const QString &line : std::as_const(settingsTail_))
-                if (line.startsWith(QLatin1String(kKeepPurged)) &&
-                    line.size() > qsizetype(sizeof kKeepPurged) - 1)
-                    state_.KeepPurged = Fs::absolute(line.mid(qsizetype(sizeof kKeepPurged) - 1));
-        const QStringList fields =
-            lines.isEmpty() ? QStringList() : NumberText::delimitedFields(lines.first(), 1);
-        const QString folder = fields.value(0);
+            state_.KeepPurged = settings_.keepPurged(state_.AppFolder);
+        const QString folder = settings_.folder();
         if (!folder.isEmpty() && Fs::isDir(folder)) {
             Dir1->setPath(folder);
             File1->setPath(folder);
@@ -156,9 +149,16 @@ void Form1::Form_Unload() {
     unloaded_ = true;
     if (state_.DryRun)
         return; // a dry run changes no file at all
-    // 1. The folder for next time, and the choices the file held.
-    TextFile::writeLines(state_.file(DataFile::Settings),
-                         QStringList{Dir1->Path()} + settingsTail_);
+    // 1. The folder for next time, and the choices the file held. A file that cannot
+    // be written is said, and the exit status says so.
+    const QString settings = state_.file(DataFile::Settings);
+    const WriteResult saved = settings_.write(settings, Dir1->Path());
+    if (!saved) {
+        RunFiles::toStderr(
+            QStringLiteral("Arcsweep: cannot write %1: %2").arg(settings, saved.cause()));
+        if (exitCode_ == ExitStatus::Completed)
+            exitCode_ = ExitStatus::NotWritten;
+    }
     // 2. One ".diz" of the TempFolder; 3. every ".nfo", each tried once.
     const QString temp = state_.tempFolder();
     deleteFirstFile(temp, QStringLiteral("*.diz"));

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,16 +18,29 @@ void onSignal(int number) {
     const int saved = errno;
     const char byte = char(number);
     (void)!::write(pipeFds[1], &byte, 1);
-    // The next one is not caught: a user who asks twice gets the default.
-    ::signal(number, SIG_DFL);
     errno = saved;
 }
 
 } // namespace
 
-SignalStop::SignalStop(QObject *parent) : QObject(parent) {
+void SignalStop::install() {
+    if (pipeFds[0] >= 0)
+        return;
     ::signal(SIGXFSZ, SIG_IGN);
-    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return; // no pipe: the signals keep their default
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    // The next one is not caught: a user who asks twice gets the default.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (const int number : kStopSignals)
+        ::sigaction(number, &action, nullptr);
+}
+
+SignalStop::SignalStop(QObject *parent) : QObject(parent) {
+    install();
+    if (pipeFds[0] < 0)
         return;
     notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
@@ -34,17 +48,6 @@ SignalStop::SignalStop(QObject *parent) : QObject(parent) {
         while (::read(pipeFds[0], &byte, 1) == 1)
             emit stopRequested(int(byte));
     });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int number : kStopSignals)
-        ::sigaction(number, &action, nullptr);
-}
-
-SignalStop::~SignalStop() {
-    for (const int number : kStopSignals)
-        ::signal(number, SIG_DFL);
 }
 
 } // namespace arcsweep

@@ -56,7 +56,27 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"name.txt  ", "name.txt  ", true}, Case{"name.txt", "name.txt  ", false},
         // Malformed patterns match nothing.
         Case{"[", "[", false}, Case{"a", "[a-", false}, Case{"b", "[z-a]", false},
-        Case{"abc", "abc[", false}, Case{"x", "[]", false}, Case{"x", "[!]", false}));
+        Case{"z", "[z-a]", false}, Case{"a", "[z-a]", false}, Case{"-", "[z-a]", false},
+        Case{"b", "[!z-a]", false}, Case{"zb", "[z-a]b", false}, Case{"abc", "abc[", false},
+        Case{"x", "[]", false}, Case{"x", "[!]", false}));
+
+// A name's Like literal matches that name and nothing else, whatever it holds.
+TEST(LikeLiteral, MatchesOnlyItsOwnName) {
+    struct Literal {
+        const char *name;
+        const char *literal;
+        const char *near; // a name the special character as a wildcard would take
+    };
+    for (const Literal &c :
+         {Literal{"read#1.nfo", "read[#]1.nfo", "read11.nfo"}, Literal{"##", "[#][#]", "12"},
+          Literal{"a*b", "a[*]b", "axxb"}, Literal{"what?.txt", "what[?].txt", "whats.txt"},
+          Literal{"file[1].nfo", "file[[]1].nfo", "file1.nfo"}}) {
+        const QString name = QString::fromUtf8(c.name);
+        EXPECT_EQ(arcsweep::likeLiteral(name), QString::fromUtf8(c.literal)) << c.name;
+        EXPECT_TRUE(likeMatch(name, arcsweep::likeLiteral(name))) << c.name;
+        EXPECT_FALSE(likeMatch(QString::fromUtf8(c.near), arcsweep::likeLiteral(name))) << c.name;
+    }
+}
 
 // An exponential matcher would not finish this test within the suite's time limit.
 TEST(LikeSpeed, ManyStarsDoNotBacktrackExponentially) {

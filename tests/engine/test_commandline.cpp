@@ -2,9 +2,13 @@
 #include "unattended.h"
 
 #include "common/commandline.h"
+#include "common/fs.h"
 #include "common/textfile.h"
 
+#include <QScopeGuard>
 #include <QStandardPaths>
+
+#include <cstdio>
 
 using namespace arcsweep;
 using namespace arcsweep::test;
@@ -36,6 +40,9 @@ TEST(CommandLineParse, OptionsAnywhereBeforeTheEndMarkerAndWordsJoined) {
         {{"Zips", "--keep-purged"}, A::Error, "", false, ""},
         {{"--dry-run"}, A::Error, "", true, ""},
         {{"--dry-run", "--keep-purged", "/k", "Z"}, A::Error, "Z", true, "/k"},
+        {{""}, A::Error, "", false, ""}, // an unset variable in a script
+        {{"--", ""}, A::Error, "", false, ""},
+        {{"My", "", "Zips"}, A::Error, "", false, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());
@@ -79,7 +86,7 @@ TEST_F(CommandLineRun, HelpVersionAndUnknownOptionsSayWhatTheyShould) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: arcsweep"));
     EXPECT_TRUE(help.out.contains("Data folder: " + u.app)) << help.out.toStdString();
-    for (const char *status : {"  0 ", "  1 ", "  2 ", "  3 ", "  64 "})
+    for (const char *status : {"  0 ", "  1 ", "  2 ", "  3 ", "  4 ", "  64 "})
         EXPECT_TRUE(help.out.contains(QLatin1String(status))) << status;
     EXPECT_TRUE(help.err.isEmpty());
 
@@ -99,6 +106,10 @@ TEST_F(CommandLineRun, HelpVersionAndUnknownOptionsSayWhatTheyShould) {
     EXPECT_EQ(Unattended::names(archive), (QStringList{"Junk.TXT", "Keep.TXT"}));
     EXPECT_FALSE(QFile::exists(u.appFile(DataFile::StatsLog)));
     EXPECT_EQ(runWith({named, "--keep-purged"}).exitCode, 64);
+    // An empty argument names no folder: no window opens, nothing is cleaned.
+    const Finished empty = runWith({""}, u.tree);
+    EXPECT_EQ(empty.exitCode, 64);
+    EXPECT_TRUE(empty.err.contains("empty argument")) << empty.err.toStdString();
     // After "--" it is a folder like any other.
     const Finished ended = runWith({"--", "--bogus"}, u.tree);
     EXPECT_EQ(ended.exitCode, 0) << ended.err.toStdString();
@@ -113,6 +124,81 @@ TEST_F(CommandLineRun, WordsAreJoinedIntoOneFolderAndNoDisplayNeedsAFolder) {
     const Finished window = runWith({});
     EXPECT_EQ(window.exitCode, 1);
     EXPECT_TRUE(window.err.contains("Usage: arcsweep"));
+}
+
+// A keep folder that is the tree or holds it (links resolved) would take the removed
+// entries into the archive itself, or have the next run clean its kept copies.
+TEST_F(CommandLineRun, AKeepFolderThatIsOrHoldsTheTreeIsAUsageError) {
+    const QString archive = u.zip("A.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString link = u.root.filePath("Link To Tree");
+    ASSERT_TRUE(QFile::link(u.tree, link));
+    const QList<QStringList> refused = {
+        {"--keep-purged", u.tree, u.tree},        {"--keep-purged", u.tree + "/", u.tree},
+        {"--keep-purged", u.root.path(), u.tree}, {"--keep-purged", link, u.tree},
+        {"--keep-purged", u.tree, link},          {"--keep-purged=.", "."}};
+    for (const QStringList &args : refused) {
+        const Finished done = runWith(args, u.tree);
+        EXPECT_EQ(done.exitCode, 64) << args.join(' ').toStdString();
+        EXPECT_TRUE(done.err.contains("is the folder to clean or holds it"))
+            << done.err.toStdString();
+    }
+    EXPECT_EQ(Unattended::names(archive), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    EXPECT_FALSE(QFile::exists(u.appFile(DataFile::StatsLog)));
+    // A folder beside it whose name merely begins the same is fine.
+    const QString beside = u.tree + " Kept";
+    const Finished done = runWith({"--keep-purged", beside, u.tree});
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_EQ(Unattended::names(archive), QStringList{"Keep.TXT"});
+    EXPECT_EQ(Unattended::names(beside + "/A.ZIP"), QStringList{"Junk.TXT"});
+}
+
+// Keep folders whose names are not UTF-8: the kept copy lands at the very bytes of the
+// keep folder and the tree's folder, and the purge goes ahead.
+TEST_F(CommandLineRun, KeepPathsAreBytes) {
+    u.zip("Cafe/A.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QByteArray root = QFile::encodeName(u.root.path());
+    const QByteArray tree = QFile::encodeName(u.tree);
+    const auto removeAll = qScopeGuard([&] { // names Qt's own removal cannot spell
+        QProcess::execute(QStringLiteral("rm"), {"-rf", u.root.path()});
+    });
+    const auto move = [](const QByteArray &from, const QByteArray &to) {
+        return std::rename(from.constData(), to.constData()) == 0;
+    };
+    ASSERT_TRUE(move(tree + "/Cafe", tree + "/Caf\xe9"));
+    // QProcess passes arguments as text: the shell makes the byte.
+    const Finished done =
+        u.run(u.tree,
+              {"/bin/sh", "-c",
+               "exec \"$0\" --keep-purged \"$(printf '%s/Kept \\351' \"$ROOT\")\" \"$1\""},
+              {"ROOT=" + u.root.path()});
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_TRUE(done.err.isEmpty()) << done.err.toStdString();
+    // Read under plain names.
+    ASSERT_TRUE(move(root + "/Kept \xe9/Caf\xe9/A.ZIP", root + "/Kept.ZIP"));
+    ASSERT_TRUE(move(tree + "/Caf\xe9/A.ZIP", root + "/Cleaned.ZIP"));
+    EXPECT_EQ(Unattended::names(u.root.filePath("Kept.ZIP")), QStringList{"Junk.TXT"});
+    EXPECT_EQ(Unattended::names(u.root.filePath("Cleaned.ZIP")), QStringList{"Keep.TXT"});
+    // No folder named by a text conversion (U+FFFD for the byte).
+    EXPECT_EQ(Fs::folders(u.root.path(), false).filter(QChar(QChar::ReplacementCharacter)),
+              QStringList());
+}
+
+// The settings file: the program rewrites its first line only, and a relative keep
+// folder there is taken from the data folder, wherever the program starts.
+TEST_F(CommandLineRun, SettingsLinesAreKeptAndTheirKeepFolderIsInTheDataFolder) {
+    QByteArray rest = "KeepPurged=Kept Here\r\nName=Caf\xe9\r\n";
+    for (int i = 0; i < 70; ++i)
+        rest += "Choice" + QByteArray::number(i) + "=x\r\n";
+    rest += QByteArray(2 * 1024 * 1024, 'v') + "\nlone LF\rlone CR\r\nno line end";
+    writeFile(u.appFile(DataFile::Settings), "/old/folder\r\n" + rest);
+    const QString archive = u.zip("A.ZIP", {"Junk.TXT", "Keep.TXT"});
+    QTemporaryDir elsewhere;
+    const Finished done = runWith({u.tree}, elsewhere.path());
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_EQ(fileBytes(u.appFile(DataFile::Settings)), QFile::encodeName(u.tree) + "\r\n" + rest);
+    EXPECT_EQ(Unattended::names(archive), QStringList{"Keep.TXT"});
+    EXPECT_EQ(Unattended::names(u.app + "/Kept Here/A.ZIP"), QStringList{"Junk.TXT"});
+    EXPECT_FALSE(QFile::exists(elsewhere.filePath("Kept Here")));
 }
 
 // Damaged archives report on standard error while the run goes on.

@@ -105,8 +105,19 @@ TEST(Faults, RunFilesOnAFullVolumeKeepTheirLastContent) {
         }
     }
     const QString archive = u.zip("Purged.ZIP", {"Junk.TXT", "Keep.TXT"});
+    u.zip("Two Nfos.ZIP", {"A.NFO", "B.NFO"});           // a VerifyList line
+    writeFile(u.tree + "/Broken.ZIP", "not an archive"); // an ErrorLog line
     const Finished done = u.run(u.tree);
     ASSERT_TRUE(done.ended);
+    // Each file that could not be written is said with its cause, and the status says so.
+    EXPECT_EQ(done.exitCode, 4);
+    for (const char *name : {DataFile::TotalsFile, DataFile::StatsLog, DataFile::Settings,
+                             DataFile::ErrorLog, DataFile::VerifyList})
+        EXPECT_TRUE(done.err.contains(
+            QStringLiteral("cannot write %1: No space left on device").arg(u.appFile(name))))
+            << name << "\n"
+            << done.err.toStdString();
+    EXPECT_TRUE(done.out.contains(" - Zip's")); // the record still goes to standard output
     EXPECT_EQ(fileBytes(u.appFile(DataFile::TotalsFile)), totals);
     EXPECT_EQ(fileBytes(u.appFile(DataFile::StatsLog)), stats);
     EXPECT_EQ(fileBytes(u.appFile(DataFile::Settings)), settings);

@@ -4,6 +4,7 @@
 #include "unattended.h"
 
 #include "common/textfile.h"
+#include "shell/signalstop.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <csignal>
 #include <unistd.h>
 
 using namespace arcsweep;
@@ -52,6 +55,65 @@ TEST(UnattendedRun, CleansTheTreeRecordsTheRunAndEnds) {
     const QStringList totals = TextFile::readLines(u.appFile(DataFile::TotalsFile));
     ASSERT_EQ(totals.size(), 2);
     EXPECT_EQ(totals[0].trimmed(), record[3].section(" - ", 0, 0).remove(',').trimmed());
+}
+
+// A purge-list line is one pattern whatever its length, and an editor's byte-order
+// mark is no part of the first one.
+TEST(UnattendedRun, PurgeListLinesCountOnceAndTheMarkIsNoPartOfThem) {
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList),
+              "\xEF\xBB\xBFjunk.txt\r\n" + QByteArray(10 * 1000 * 1000, 'x') + "\r\nlate.txt\r\n");
+    const QString archive = u.zip("A.ZIP", {"Junk.TXT", "Keep.TXT", "Late.TXT"});
+    const Finished done = u.run(u.tree);
+    ASSERT_TRUE(done.ended);
+    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_EQ(Unattended::names(archive), QStringList{"Keep.TXT"});
+    const QStringList record = TextFile::readLines(u.appFile(DataFile::StatsLog));
+    ASSERT_EQ(record.size(), 14);
+    EXPECT_EQ(record[7], QStringLiteral(" 3 - in purge.txt"));
+}
+
+// The handlers are in place before anything can take a signal and stay until the
+// process ends: SIGTERM at start-up stops the run (status 2, nothing cleaned), and
+// SIGTERM after the run has ended leaves its status 0. A preloaded library sends it.
+TEST(UnattendedRun, SigtermAtStartUpOrAtTheVeryEndIsCaught) {
+    struct Case {
+        const char *at;
+        int status;
+        QStringList left;
+    };
+    for (const Case &c :
+         {Case{"start", 2, {"Junk.TXT", "Keep.TXT"}}, Case{"end", 0, {"Keep.TXT"}}}) {
+        SCOPED_TRACE(c.at);
+        Unattended u;
+        writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+        const QString archive = u.zip("A.ZIP", {"Junk.TXT", "Keep.TXT"});
+        const Finished done = u.run(u.tree, {},
+                                    {QStringLiteral("LD_PRELOAD=" ARCSWEEP_STOPSIGNAL_SHIM),
+                                     QStringLiteral("ARCSWEEP_SIGTERM_AT=") + QLatin1String(c.at)});
+        ASSERT_TRUE(done.ended);
+        EXPECT_TRUE(done.err.contains("stop-signal shim: SIGTERM")) << done.err.toStdString();
+        EXPECT_EQ(done.exitCode, c.status) << done.err.toStdString();
+        EXPECT_EQ(Unattended::names(archive), c.left);
+    }
+}
+
+// Each stop signal is caught once: its handler puts the default back, so a second
+// SIGTERM ends the program at once, while the other stop signals are still caught.
+TEST(SignalStopTest, AHandlerIsResetAfterTheFirstSignal) {
+    const int result = runInChild([] {
+        SignalStop::install();
+        if (::raise(SIGTERM) != 0)
+            return 1; // (not caught: the child is gone and the answer is -1)
+        struct sigaction term {
+        }, interrupt{};
+        ::sigaction(SIGTERM, nullptr, &term);
+        ::sigaction(SIGINT, nullptr, &interrupt);
+        if (term.sa_handler != SIG_DFL)
+            return 2;
+        return interrupt.sa_handler == SIG_DFL ? 3 : 0;
+    });
+    EXPECT_EQ(result, 0);
 }
 
 TEST(UnattendedRun, AMissingFolderCleansNothing) {

@@ -1,0 +1,72 @@
+#include "common/settingsfile.h"
+
+#include "common/fs.h"
+#include "common/numbertext.h"
+#include "common/textfile.h"
+
+#include <QDir>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace arcsweep {
+
+namespace {
+constexpr char KeepPurgedKey[] = "KeepPurged=";
+
+// The whole file, or nothing when it cannot be read.
+QByteArray readAll(const QString &path) {
+    QByteArray bytes;
+    const int fd = ::open(Fs::encode(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return bytes;
+    char block[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(block, n);
+    }
+    ::close(fd);
+    return bytes;
+}
+} // namespace
+
+SettingsFile SettingsFile::read(const QString &path) {
+    SettingsFile settings;
+    const QByteArray bytes = TextFile::withoutBom(readAll(path));
+    qsizetype end = 0;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+        ++end;
+    settings.firstLine_ = Fs::decode(bytes.left(end));
+    qsizetype rest = end; // past the line end: CR LF, CR or LF
+    if (rest < bytes.size())
+        rest += bytes[rest] == '\r' && rest + 1 < bytes.size() && bytes[rest + 1] == '\n' ? 2 : 1;
+    settings.rest_ = bytes.mid(rest);
+    return settings;
+}
+
+QString SettingsFile::folder() const {
+    return NumberText::delimitedFields(firstLine_, 1).value(0);
+}
+
+QString SettingsFile::keepPurged(const QString &dataFolder) const {
+    QString keep;
+    QByteArray lines = rest_;
+    lines.replace("\r\n", "\n").replace('\r', '\n');
+    for (const QByteArray &line : lines.split('\n'))
+        if (line.startsWith(KeepPurgedKey) && line.size() > qsizetype(sizeof KeepPurgedKey) - 1)
+            keep = Fs::decode(line.mid(qsizetype(sizeof KeepPurgedKey) - 1));
+    if (keep.isEmpty())
+        return keep;
+    return QDir::cleanPath(keep.startsWith(u'/') ? keep : dataFolder + u'/' + keep);
+}
+
+WriteResult SettingsFile::write(const QString &path, const QString &folder) const {
+    return TextFile::replaceFile(path, Fs::encode(folder) + "\r\n" + rest_);
+}
+
+} // namespace arcsweep

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "common/writeresult.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace arcsweep {
+
+// The settings file (arcsweep.ini). Its first line holds the folder the main window
+// showed when the program closed; the lines after it hold choices such as
+// "KeepPurged=FOLDER" and whatever else the user put there. The program changes only
+// the first line: every byte after it is written back as it was read.
+class SettingsFile {
+public:
+    // Reads the file; one that is missing or cannot be read reads as empty.
+    static SettingsFile read(const QString &path);
+
+    // The saved folder: the first field of the first line (leading blanks skipped; an
+    // unquoted value ends at the first comma).
+    QString folder() const;
+    // The folder of the last "KeepPurged=" line, cleaned; a relative one is taken
+    // from `dataFolder`, not from the current folder. Empty when there is none.
+    QString keepPurged(const QString &dataFolder) const;
+
+    // Replaces the file with `folder` as its first line and the rest as read.
+    WriteResult write(const QString &path, const QString &folder) const;
+
+private:
+    QString firstLine_;
+    QByteArray rest_; // everything after the first line's end, byte for byte
+};
+
+} // namespace arcsweep
