@@ -2,6 +2,7 @@
 
 #include "common/appstate.h"
 #include "common/commandline.h"
+#include "common/commandline.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
 #include "common/textfile.h"
@@ -110,6 +111,23 @@ void CleanRun::startRun() {
     QString startFolder = host_.dirPath();
     if (!startFolder.endsWith(u'/'))
         startFolder += u'/';
+    // A keep folder (from the settings) that is this folder or holds it would have the run
+    // clean its own kept copies: the run does not start. (The command line refuses it
+    // before anything starts.)
+    if (!state.KeepPurged.isEmpty() &&
+        !CommandLine::keepFolderProblem(state.KeepPurged, startFolder).isEmpty()) {
+        const QString why = QStringLiteral("The folder removed entries are kept in (%1) is this "
+                                           "folder or holds it: nothing was cleaned")
+                                .arg(Fs::display(state.KeepPurged));
+        state.Running = false;
+        if (state.unattended() || !state.desktop)
+            refuse(why);
+        else
+            state.desktop->messageBox(host_.messageParent(), why, QStringLiteral("Arcsweep error"),
+                                      MsgIcon::Exclamation);
+        exitStatus_ = 1;
+        return;
+    }
     cleaner_.setTree(Fs::realPath(startFolder), startFolder);
     yielder_.reset();
     yielder_.clearCounts();

@@ -530,6 +530,16 @@ TEST(CleanRun, AnInteractiveRunKeepsPurgedEntriesWhereTheSettingsSay) {
     EXPECT_EQ(RunFixture::names(archive), QStringList{"Keep.TXT"});
     const QString kept = run.root.filePath(keepFolder + "/Sub/Keep Me.ZIP");
     EXPECT_EQ(RunFixture::names(kept), QStringList{"Junk.TXT"});
+    // A keep folder that holds the tree would have the run clean the kept copies: refused.
+    const QString chosen = run.state.KeepPurged;
+    run.state.KeepPurged = run.root.path();
+    const QString again = run.zip("Again.ZIP", {"Junk.TXT", "Keep.TXT"});
+    run.clickClean();
+    EXPECT_EQ(RunFixture::names(again), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    ASSERT_FALSE(run.desktop.boxes.isEmpty());
+    EXPECT_TRUE(run.desktop.boxes.last().text.contains("nothing was cleaned"));
+    EXPECT_FALSE(run.state.Running);
+    run.state.KeepPurged = chosen;
     // Closing saves the folder and keeps the choice.
     run.form->Form_Unload();
     const QStringList settings = TextFile::readLines(run.appFile(DataFile::Settings));
