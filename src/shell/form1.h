@@ -154,6 +154,8 @@ private:
     void buildMenus();
     void Form_KeyDown(int key);
     void startUnattendedRun();
+    // Start-up's test of the restored folder's first archive, after the first paint.
+    void testFirstArchive();
     void setBusyPointer(bool busy);
     void openInEditor(const QString &path);
     // Current folder without a trailing separator ("" for the root).
@@ -180,6 +182,8 @@ private:
     QStringList unseenEntries_;
     QStringList settingsTail_;              // the settings file's lines after the folder
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
+    bool restoring_ = false;                // start-up is restoring the last folder
+    bool firstTestPending_ = false;         // its first archive waits for the window's paint
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
     QElapsedTimer sinceYield_;              // the Status handler's last yield in a run
     quint64 paintedOperation_ = 0;          // the component operation it last painted

@@ -15,6 +15,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QScopedValueRollback>
 
 #include <cstdio>
 
@@ -103,14 +104,21 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
             lines.isEmpty() ? QStringList() : NumberText::delimitedFields(lines.first(), 1);
         const QString folder = fields.value(0);
         if (!folder.isEmpty() && Fs::isDir(folder)) {
+            // The folder list shows it (and shutdown saves it again); its archives are
+            // listed only for the window, and none is tested yet.
+            const QScopedValueRollback restoring(restoring_, true);
             Dir1->setPath(folder);
-            File1->setPath(folder);
+            if (!state_.unattended())
+                File1->setPath(folder);
         }
     }
-    // 5, 6.
+    // The first archive is tested once the window has been painted; an
+    // unattended run tests, renames and changes nothing but the folder it was given.
     setBusyPointer(false);
-    if (File1->ListCount() >= 1)
-        File1->setListIndex(0);
+    if (!state_.unattended() && File1->ListCount() >= 1) {
+        firstTestPending_ = true;
+        centralWidget()->update();
+    }
     // 7. A purge-list update that was interrupted is dropped, not merged. 8. One
     // leftover file of the TempFolder. (A dry run changes no file at all.)
     if (!state_.DryRun) {
@@ -121,6 +129,14 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     if (state_.unattended())
         startUnattendedRun();
     return !unloaded_;
+}
+
+void Form1::testFirstArchive() {
+    if (!std::exchange(firstTestPending_, false) || state_.Running || state_.Closing)
+        return;
+    // An archive the user chose meanwhile has been tested already.
+    if (File1->ListCount() >= 1 && File1->ListIndex() < 0)
+        File1->setListIndex(0);
 }
 
 void Form1::startUnattendedRun() {
