@@ -1,6 +1,7 @@
 #include "common/desktopservices.h"
 
 #include "common/fs.h"
+#include "common/inputhold.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -205,6 +206,7 @@ void QtDesktopServices::playSound(const QString &wavePath, bool wait) {
     const int ms = waveDurationMs(wavePath);
     if (ms <= 0)
         return;
+    const InputHold hold;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);

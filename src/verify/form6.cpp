@@ -4,6 +4,7 @@
 #include "common/damagedarchiverule.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
+#include "common/inputhold.h"
 #include "common/like.h"
 #include "common/purgelistadd.h"
 #include "common/selectedentries.h"
@@ -200,7 +201,10 @@ void Form6::ListArchive() {
     XceedZip1->Flag10 = false;
     XceedZip1->EntrySpec = QStringLiteral("*.*");
     XceedZip1->ArchivePath = VerifyArchive;
-    const int result = XceedZip1->ListEntries();
+    const int result = [this] {
+        const InputHold hold; // the test lets no input in, nor acts on it afterwards
+        return XceedZip1->ListEntries();
+    }();
     if (isDamageCode(result)) {
         unsetCursor();
         DamagedArchiveRule rule; // renamed whatever the volume; nothing goes to the ErrorLog
@@ -293,7 +297,10 @@ void Form6::PurgeVerified() {
             XceedZip1->Flag10 = false;
             XceedZip1->EntrySpec = likeLiteral(name);
             XceedZip1->ArchivePath = archive;
-            const int result = XceedZip1->DeleteEntries();
+            const int result = [this] {
+                const InputHold hold;
+                return XceedZip1->DeleteEntries();
+            }();
             if (isDamageCode(result)) {
                 unsetCursor();
                 setButtonsEnabled(true);
@@ -378,7 +385,10 @@ void Form6::deleteSelected(bool advance) {
         XceedZip1->Flag10 = false;
         XceedZip1->EntrySpec = likeLiteral(selected.first()->text());
         XceedZip1->ArchivePath = VerifyArchive;
-        const int result = XceedZip1->DeleteEntries();
+        const int result = [this] {
+            const InputHold hold;
+            return XceedZip1->DeleteEntries();
+        }();
         if (isDamageCode(result)) {
             unsetCursor();
             if (state_.desktop)
