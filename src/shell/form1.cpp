@@ -10,6 +10,7 @@
 #include "components/sspanel.h"
 #include "engine/cleanrun.h"
 #include "shell/form1_view.h"
+#include "shell/windowloss.h"
 #include "windows/form3.h"
 
 #include <QApplication>

@@ -29,6 +29,7 @@ class DriveListBox;
 class FileListBox;
 class SSPanel;
 class SingleInstance;
+class WindowLoss;
 
 // The main window: archive browser between runs, and the frame of the clean-all run.
 class Form1 : public QMainWindow, public RunHost {
@@ -168,6 +169,7 @@ private:
 
     AppState &state_;
     std::unique_ptr<CleanRun> run_;
+    std::unique_ptr<WindowLoss> windowLoss_;
     QPointer<Form3> splash_;
     QPointer<Form4> Form4_;
     bool unloaded_ = false;

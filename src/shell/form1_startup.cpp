@@ -1,6 +1,7 @@
 // The main window's start-up and shutdown, and every way of closing it.
 #include "shell/form1.h"
 
+#include "common/commandline.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
 #include "common/numbertext.h"
@@ -9,6 +10,7 @@
 #include "components/filelistbox.h"
 #include "engine/cleanrun.h"
 #include "shell/singleinstance.h"
+#include "shell/windowloss.h"
 #include "windows/form3.h"
 
 #include <QApplication>
@@ -58,22 +60,49 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     }
     // 2. One instance: a later one hands over to the first and ends.
     if (instance && !instance->isFirst()) {
-        if (state_.unattended())
+        unloaded_ = true;
+        exitCode_ = ExitStatus::Running;
+        if (state_.unattended()) {
             std::fprintf(stderr,
                          "Arcsweep is already running from this folder; nothing was cleaned.\n");
-        else
-            instance->activateFirst();
-        unloaded_ = true;
-        exitCode_ = state_.unattended() ? 3 : 0;
+            return false;
+        }
+        // Handed over: the first instance's window comes forward. One that shows none
+        // (or does not answer) must not leave this start looking as if nothing happened.
+        const SingleInstance::Handover handover = instance->activateFirst();
+        if (handover == SingleInstance::Handover::Shown) {
+            exitCode_ = ExitStatus::Completed;
+        } else if (handover == SingleInstance::Handover::NoWindow) {
+            std::fprintf(stderr,
+                         "Arcsweep is already running from this folder (process %lld) but "
+                         "shows no window; end that process and start again.\n",
+                         instance->firstProcess());
+        } else {
+            std::fprintf(stderr, "Arcsweep is already running from this folder but does not "
+                                 "answer; wait for it or end it and start again.\n");
+        }
         return false;
     }
-    if (instance)
+    if (instance) {
         connect(instance, &SingleInstance::activateRequested, this, [this] {
+            if (closing_)
+                return;
             if (isMinimized())
                 showNormal();
             show();
             raise();
             activateWindow();
+        });
+        instance->setShowsWindow([this] { return !closing_ && isVisible(); });
+    }
+    // A window taken away from outside closes as its close button would: the main
+    // window's loss ends the work and the program.
+    if (!state_.unattended())
+        windowLoss_ = std::make_unique<WindowLoss>([this](QWidget *window) {
+            if (window == this)
+                requestClose();
+            else
+                window->close();
         });
 
     // 3. An unattended run shows nothing: nobody sees the window, so it is neither

@@ -169,6 +169,8 @@ protected:
 TEST_F(SecondInstance, HandsOverToTheFirstAndTouchesNothing) {
     SingleInstance first(app.appFolder);
     ASSERT_TRUE(first.isFirst());
+    bool firstShowsWindow = true;
+    first.setShowsWindow([&] { return firstShowsWindow; });
     QSignalSpy activated(&first, &SingleInstance::activateRequested);
     writeFile(app.appFile(DataFile::PurgeStaging), "x\r\n");
     const QStringList before = QDir(app.appFolder).entryList(QDir::Files);
@@ -178,6 +180,16 @@ TEST_F(SecondInstance, HandsOverToTheFirstAndTouchesNothing) {
     EXPECT_EQ(activated.count(), 1);
     EXPECT_EQ(QDir(app.appFolder).entryList(QDir::Files), before); // purge.bak still there
     EXPECT_FALSE(QFile::exists(app.appFile(DataFile::Settings)));
+
+    // A first instance that shows no window: the later start says so and fails.
+    firstShowsWindow = false;
+    QProcess toNoWindow;
+    EXPECT_EQ(runSecond({}, toNoWindow), 3);
+    EXPECT_EQ(activated.count(), 2);
+    EXPECT_TRUE(toNoWindow.readAllStandardError().contains(
+        "(process " + QByteArray::number(QCoreApplication::applicationPid()) +
+        ") but shows no window"));
+    EXPECT_EQ(QDir(app.appFolder).entryList(QDir::Files), before);
 
     // An unattended second start refuses, says so and cleans nothing.
     const QString folder = app.tree + QStringLiteral("/Zips");
