@@ -9,6 +9,7 @@
 #include "common/purgelistadd.h"
 #include "common/selectedentries.h"
 #include "common/textfile.h"
+#include "common/windowplace.h"
 #include "components/aniicon.h"
 #include "components/zipcomponent.h"
 #include "viewer/entryview.h"
@@ -135,6 +136,8 @@ bool Form6::Form_Load() {
         return false;
     }
     viewer_.setCaller(TextViewer::Verification, this);
+    // Over the statistics window it was opened from, not wherever the system puts it.
+    WindowPlace::centreOver(this, statistics_);
     show();
     queue_ = TextFile::readLines(verifyList);
     VerifyRemaining = qint32(queue_.size());
