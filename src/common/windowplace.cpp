@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>
@@ -20,7 +21,15 @@ void WindowPlace::fitToScreen(QWidget *window) {
     if (screen == nullptr)
         return;
     const QRect area = screen->availableGeometry();
-    const QSize frame = window->frameGeometry().size() - window->size();
+    QSize frame = window->frameGeometry().size() - window->size();
+    if (frame.isNull() && !(window->windowFlags() & Qt::FramelessWindowHint)) {
+        // Not framed yet (the window manager frames a window after it is shown): room for
+        // a usual border and title bar.
+        const QStyle *style = window->style();
+        const int border = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
+        frame = QSize(2 * border,
+                      style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window) + 2 * border);
+    }
     const QSize fitting =
         window->size().boundedTo(area.size() - frame).expandedTo(window->minimumSize());
     if (fitting != window->size() && !window->isMaximized())
