@@ -75,7 +75,11 @@ Form4::Form4(AppState &state, QWidget *mainWindow)
     Frame4->setGeometry(place(105, 3060, 3825, 750));
 
     Label7 = makeLabel(Frame1, QStringLiteral("Dir"), place(240, 210, 3435, 210));
-    Label7->setFont(font()); // the frame's bold caption font is not the path's
+    // The frame's bold caption font is not the path's. (The window's own font as it is
+    // would count as unset and be inherited from the frame: its weight is set.)
+    QFont plain = font();
+    plain.setBold(false);
+    Label7->setFont(plain);
     // The path sits below the frame's title, inside its border. This style's title takes
     // more height than the designed frame leaves for it: the frame grows upward, its
     // bottom (and the frames below) where they were.

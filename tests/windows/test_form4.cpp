@@ -73,6 +73,8 @@ TEST_F(StatsWindow, ExitAndTheWindowManagersCloseBothLetTheRunGo) {
             << qPrintable(label->text()) << " is drawn in " << qPrintable(family);
     }
     EXPECT_TRUE(f->Frame1->contentsRect().contains(f->Label7->geometry()));
+    EXPECT_TRUE(f->Frame1->font().bold());
+    EXPECT_FALSE(f->Label7->font().bold());
     EXPECT_GE(f->Label7->height(), f->Label7->fontMetrics().height());
     EXPECT_TRUE(state.VerifyMode);
     EXPECT_FALSE(f->Command2->isEnabled()); // no damaged archive in this run
