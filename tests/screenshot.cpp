@@ -1,10 +1,11 @@
 // Renders the program's windows to PNG files on the offscreen platform, with a small
 // demonstration tree so that the browser shows real archives. Under QT_SCALE_FACTOR the
 // files are named after the scale (Form1-scale2.png) and hold the device pixels. Captions
-// and buttons whose text needs more room than the window gives them are listed on
-// standard output. On an X display (QT_QPA_PLATFORM=xcb) with a window manager running,
-// each window is also taken from the screen with the frame the window manager drew
-// around it (Form1-framed.png), together with where the window sits on the screen.
+// and buttons whose text needs more room than the window gives them, labels whose font
+// resolves to a symbol font, and windows that do not fit the screen's available area
+// are listed on standard output. On an X display (QT_QPA_PLATFORM=xcb) with a window manager
+// running, each window is also taken from the screen with the frame the window manager drew around
+// it (Form1-framed.png), together with where the window sits on the screen.
 #include "common/appstate.h"
 #include "common/desktopservices.h"
 #include "components/dirlistbox.h"
@@ -21,10 +22,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QScreen>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -81,6 +85,28 @@ void reportClipped(QWidget *window, const QString &name) {
     }
 }
 
+// Lists the labels of `window` whose font resolves to a font without Latin letters (a
+// symbol or dingbat font that fontconfig offered for a face missing here), and the
+// window itself when it does not fit the available area of its screen.
+void reportLook(QWidget *window, const QString &name) {
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (!label->isVisibleTo(window) || label->text().isEmpty())
+            continue;
+        const QString family = QFontInfo(label->font()).family();
+        const QList<QFontDatabase::WritingSystem> systems = QFontDatabase::writingSystems(family);
+        if (!systems.contains(QFontDatabase::Latin) || systems.contains(QFontDatabase::Symbol))
+            std::printf("symbol font: %s %s \"%s\" is drawn in \"%s\"\n", qPrintable(name),
+                        label->metaObject()->className(), qPrintable(label->text()),
+                        qPrintable(family));
+    }
+    const QRect area = window->screen()->availableGeometry();
+    if (!area.contains(window->frameGeometry()))
+        std::printf("off screen: %s at %d,%d %dx%d, the screen's available area %dx%d\n",
+                    qPrintable(name), window->frameGeometry().x(), window->frameGeometry().y(),
+                    window->frameGeometry().width(), window->frameGeometry().height(), area.width(),
+                    area.height());
+}
+
 QString scaleSuffix() {
     const qreal scale = qApp->devicePixelRatio();
     return qFuzzyCompare(scale, 1.0) ? QString() : QStringLiteral("-scale%1").arg(scale);
@@ -99,22 +125,22 @@ bool saveFramed(QWidget *w, const QString &path) {
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     const QRect frame = w->frameGeometry();
     const QRect screen = w->screen()->geometry();
-    const bool ok = w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
-                                            frame.height()).save(path);
+    const bool ok =
+        w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(path);
     // What the window asks the window manager for; some managers draw buttons that the
     // window has not asked for and then refuse their action.
     const Qt::WindowFlags flags = w->windowFlags();
     const bool fixed = w->minimumSize() == w->maximumSize();
-    const bool bare = flags & Qt::FramelessWindowHint
-        || (flags & Qt::CustomizeWindowHint && !(flags & Qt::WindowTitleHint));
-    std::printf("%s %s (frame %dx%d at %d,%d on a %dx%d screen; window %dx%d%s; asks for%s%s%s%s)\n",
-                ok ? "wrote" : "FAILED", qPrintable(path), frame.width(), frame.height(),
-                frame.x(), frame.y(), screen.width(), screen.height(), w->width(), w->height(),
-                fixed ? ", fixed size" : "",
-                bare ? " no caption" : " a caption",
-                bare || !(flags & Qt::WindowMinimizeButtonHint) ? "" : ", minimise",
-                bare || !(flags & Qt::WindowMaximizeButtonHint) || fixed ? "" : ", maximise",
-                bare || !(flags & Qt::WindowCloseButtonHint) ? "" : ", close");
+    const bool bare = flags & Qt::FramelessWindowHint ||
+                      (flags & Qt::CustomizeWindowHint && !(flags & Qt::WindowTitleHint));
+    std::printf(
+        "%s %s (frame %dx%d at %d,%d on a %dx%d screen; window %dx%d%s; asks for%s%s%s%s)\n",
+        ok ? "wrote" : "FAILED", qPrintable(path), frame.width(), frame.height(), frame.x(),
+        frame.y(), screen.width(), screen.height(), w->width(), w->height(),
+        fixed ? ", fixed size" : "", bare ? " no caption" : " a caption",
+        bare || !(flags & Qt::WindowMinimizeButtonHint) ? "" : ", minimise",
+        bare || !(flags & Qt::WindowMaximizeButtonHint) || fixed ? "" : ", maximise",
+        bare || !(flags & Qt::WindowCloseButtonHint) ? "" : ", close");
     return ok;
 }
 
@@ -130,6 +156,7 @@ bool save(QWidget *w, const QString &folder, const QString &name, bool framed = 
     const bool ok = w->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     reportClipped(w, file);
+    reportLook(w, file);
     return ok;
 }
 
@@ -242,6 +269,13 @@ int main(int argc, char **argv) {
     } else {
         ++failures;
     }
+
+    // A message box as the program shows it, with a title longer than its text.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Arcsweep error"),
+                    QStringLiteral("No purge list exists"), QMessageBox::Ok, &form);
+    QtDesktopServices::fitTitle(box);
+    failures += !save(&box, out, QStringLiteral("MessageBox"));
+    box.hide();
 
     form.Form_Unload();
     return failures == 0 ? 0 : 1;

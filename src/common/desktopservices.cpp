@@ -1,11 +1,14 @@
 #include "common/desktopservices.h"
 
 #include "common/fs.h"
+#include "common/inputhold.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QHash>
 #include <QMessageBox>
 #include <QPointer>
@@ -92,6 +95,18 @@ QtDesktopServices::~QtDesktopServices() {
 bool QtDesktopServices::hasDisplay() {
     return QGuiApplication::platformName() != QLatin1String("offscreen") &&
            QGuiApplication::platformName() != QLatin1String("minimal");
+}
+
+void QtDesktopServices::fitTitle(QMessageBox &box) {
+    // The window manager writes the title in bold beside its icon and buttons; a box
+    // sized for a short text alone would cut it.
+    constexpr int TitleBarRoom = 140; // the frame's icon, buttons and margins
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int wanted = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + TitleBarRoom;
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 MsgAnswer QtDesktopServices::showMessageBox(QWidget *parent, const QString &text,
@@ -205,6 +220,7 @@ void QtDesktopServices::playSound(const QString &wavePath, bool wait) {
     const int ms = waveDurationMs(wavePath);
     if (ms <= 0)
         return;
+    const InputHold hold;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class QMessageBox;
 class QWidget;
 
 namespace arcsweep {
@@ -68,6 +69,8 @@ public:
 
     // Without a display a box cannot be answered: its text goes to standard error.
     static bool hasDisplay();
+    // Widens a box to show its whole title in the window manager's title bar.
+    static void fitTitle(QMessageBox &box);
 
 protected:
     MsgAnswer showMessageBox(QWidget *parent, const QString &text, const QString &title,

@@ -2,8 +2,10 @@
 
 #include "components/diskinfo.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QStorageInfo>
 
 namespace arcsweep {
@@ -18,8 +20,18 @@ bool isPseudo(const QByteArray &type) {
 }
 } // namespace
 
-DriveListBox::DriveListBox(QWidget *parent) : QComboBox(parent) {
+DriveListBox::DriveListBox(QWidget *parent)
+    : QComboBox(parent), mountTable_(QStringLiteral("/proc/self/mountinfo")) {
     Refresh();
+    // The kernel marks the mount table with POLLPRI when a volume comes or goes (a
+    // file system watcher sees nothing on /proc).
+    if (mountTable_.open(QIODevice::ReadOnly)) {
+        auto *changed = new QSocketNotifier(mountTable_.handle(), QSocketNotifier::Exception, this);
+        connect(changed, &QSocketNotifier::activated, this, [this] {
+            if (!view()->isVisible()) // an open list is read again when it next drops down
+                Refresh();
+        });
+    }
     connect(this, &QComboBox::activated, this, [this](int index) {
         drive_ = itemData(index).toString();
         emit Change();
@@ -46,6 +58,11 @@ void DriveListBox::Refresh() {
     for (const QString &root : roots)
         addItem(root, root);
     setCurrentIndex(findData(drive_));
+}
+
+void DriveListBox::showPopup() {
+    Refresh();
+    QComboBox::showPopup();
 }
 
 void DriveListBox::setDrive(const QString &pathOnVolume) {

@@ -63,7 +63,9 @@ void FolderWalk::WalkFolder(const QString &start) {
     while (!pending.empty()) {
         const QString folder = std::move(pending.back());
         pending.pop_back();
-        if (state.AbortRequested)
+        // A stopped run reaches no further folder, so the caption never names one: after
+        // "&Abort" the flag is already cleared again, and only Running tells.
+        if (state.AbortRequested || !state.Running)
             return;
         host_.setWindowCaption(Fs::lower(folder));
         yielder_.maybe();

@@ -10,6 +10,7 @@
 #include "components/sspanel.h"
 #include "engine/cleanrun.h"
 #include "shell/form1_view.h"
+#include "shell/windowloss.h"
 #include "windows/form3.h"
 
 #include <QApplication>
@@ -122,6 +123,7 @@ void Form1::buildControls() {
         previewed_.append(w);
     }
     List1->viewport()->installEventFilter(this);
+    client->installEventFilter(this); // its paints (start-up waits for the first)
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -178,6 +180,12 @@ void Form1::centreOnScreen() {
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == centralWidget()) {
+        if (event->type() == QEvent::Paint && firstTestPending_)
+            // Tested once this paint is on the screen, not inside it.
+            QMetaObject::invokeMethod(this, &Form1::testFirstArchive, Qt::QueuedConnection);
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::KeyPress) {
         Form_KeyDown(static_cast<QKeyEvent *>(event)->key());
         return false; // the key still reaches the focused control

@@ -30,6 +30,7 @@ class DriveListBox;
 class FileListBox;
 class SSPanel;
 class SingleInstance;
+class WindowLoss;
 
 // The main window: archive browser between runs, and the frame of the clean-all run.
 class Form1 : public QMainWindow, public RunHost {
@@ -155,6 +156,8 @@ private:
     void buildMenus();
     void Form_KeyDown(int key);
     void startUnattendedRun();
+    // Start-up's test of the restored folder's first archive, after the first paint.
+    void testFirstArchive();
     void setBusyPointer(bool busy);
     void openInEditor(const QString &path);
     // Current folder without a trailing separator ("" for the root).
@@ -167,6 +170,7 @@ private:
 
     AppState &state_;
     std::unique_ptr<CleanRun> run_;
+    std::unique_ptr<WindowLoss> windowLoss_;
     QPointer<Form3> splash_;
     QPointer<Form4> Form4_;
     bool unloaded_ = false;
@@ -181,6 +185,8 @@ private:
     QStringList unseenEntries_;
     SettingsFile settings_;                 // as read at start-up: its choices are kept
     bool fallingBack_ = false;              // the drive list's fallback to "/" is under way
+    bool restoring_ = false;                // start-up is restoring the last folder
+    bool firstTestPending_ = false;         // its first archive waits for the window's paint
     QHash<QString, QString> volumeFolders_; // the folder shown last on each volume
     QElapsedTimer sinceYield_;              // the Status handler's last yield in a run
     quint64 paintedOperation_ = 0;          // the component operation it last painted

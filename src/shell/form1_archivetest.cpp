@@ -5,6 +5,7 @@
 #include "common/damagedarchiverule.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
+#include "common/inputhold.h"
 #include "common/like.h"
 #include "components/dirlistbox.h"
 #include "components/filelistbox.h"
@@ -12,6 +13,8 @@
 
 #include <QCoreApplication>
 #include <QListWidget>
+
+#include <optional>
 
 namespace arcsweep {
 
@@ -68,10 +71,15 @@ void Form1::ArchiveTest() {
         return; // nothing selected: no component call, the list stays empty
     state_.ActiveArchive = state_.CurrentFolder + u'/' + name;
 
+    // Outside a run the test lets no input in; what was given meanwhile is dropped.
+    std::optional<InputHold> hold;
+    if (!state_.Running)
+        hold.emplace();
     XceedZip1->Flag10 = false;
     XceedZip1->EntrySpec = QStringLiteral("*.*");
     XceedZip1->ArchivePath = state_.ActiveArchive;
     const int result = XceedZip1->ListEntries();
+    hold.reset(); // before a box could take the input given during the test
     flushEntries();
     if (isDamageCode(result)) {
         DamagedArchiveRule rule;
@@ -112,7 +120,10 @@ void Form1::DeleteSelectedEntry() {
         XceedZip1->Flag10 = false;
         XceedZip1->EntrySpec = likeLiteral(List1->item(k)->text());
         XceedZip1->ArchivePath = state_.CurrentFolder + u'/' + name;
-        const int result = XceedZip1->DeleteEntries();
+        const int result = [this] {
+            const InputHold hold; // the rewrite lets no input in
+            return XceedZip1->DeleteEntries();
+        }();
         if (isDamageCode(result)) {
             setBusyPointer(false);
             state_.desktop->messageBox(

@@ -35,7 +35,7 @@ void Form1::Dir1_Change() {
     // The drive list follows the folder list across mount points.
     Drive1->follow(Dir1->Path());
     volumeFolders_.insert(Drive1->Drive(), Dir1->Path());
-    if (state_.AbortRequested)
+    if (state_.AbortRequested || restoring_)
         return;
     clearEntries();
     File1->setPath(Dir1->Path());

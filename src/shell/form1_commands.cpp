@@ -2,6 +2,7 @@
 #include "shell/form1.h"
 
 #include "common/desktopservices.h"
+#include "common/inputhold.h"
 #include "windows/form3.h"
 
 #include <QCoreApplication>
@@ -49,6 +50,7 @@ void Form1::web_Click() {
 }
 
 void Form1::about_Click() {
+    const InputHold hold; // the splash and its sound take no input, now or later
     if (!splash_)
         splash_ = new Form3(this);
     splash_->show();

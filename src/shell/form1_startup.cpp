@@ -10,12 +10,14 @@
 #include "components/filelistbox.h"
 #include "engine/cleanrun.h"
 #include "shell/singleinstance.h"
+#include "shell/windowloss.h"
 #include "windows/form3.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QScopedValueRollback>
 
 #include <cstdio>
 
@@ -56,22 +58,49 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     }
     // 2. One instance: a later one hands over to the first and ends.
     if (instance && !instance->isFirst()) {
-        if (state_.unattended())
+        unloaded_ = true;
+        exitCode_ = ExitStatus::Running;
+        if (state_.unattended()) {
             std::fprintf(stderr,
                          "Arcsweep is already running from this folder; nothing was cleaned.\n");
-        else
-            instance->activateFirst();
-        unloaded_ = true;
-        exitCode_ = state_.unattended() ? 3 : 0;
+            return false;
+        }
+        // Handed over: the first instance's window comes forward. One that shows none
+        // (or does not answer) must not leave this start looking as if nothing happened.
+        const SingleInstance::Handover handover = instance->activateFirst();
+        if (handover == SingleInstance::Handover::Shown) {
+            exitCode_ = ExitStatus::Completed;
+        } else if (handover == SingleInstance::Handover::NoWindow) {
+            std::fprintf(stderr,
+                         "Arcsweep is already running from this folder (process %lld) but "
+                         "shows no window; end that process and start again.\n",
+                         instance->firstProcess());
+        } else {
+            std::fprintf(stderr, "Arcsweep is already running from this folder but does not "
+                                 "answer; wait for it or end it and start again.\n");
+        }
         return false;
     }
-    if (instance)
+    if (instance) {
         connect(instance, &SingleInstance::activateRequested, this, [this] {
+            if (closing_)
+                return;
             if (isMinimized())
                 showNormal();
             show();
             raise();
             activateWindow();
+        });
+        instance->setShowsWindow([this] { return !closing_ && isVisible(); });
+    }
+    // A window taken away from outside closes as its close button would: the main
+    // window's loss ends the work and the program.
+    if (!state_.unattended())
+        windowLoss_ = std::make_unique<WindowLoss>([this](QWidget *window) {
+            if (window == this)
+                requestClose();
+            else
+                window->close();
         });
 
     // 3. An unattended run shows nothing: nobody sees the window, so it is neither
@@ -96,14 +125,21 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
             state_.KeepPurged = settings_.keepPurged(state_.AppFolder);
         const QString folder = settings_.folder();
         if (!folder.isEmpty() && Fs::isDir(folder)) {
+            // The folder list shows it (and shutdown saves it again); its archives are
+            // listed only for the window, and none is tested yet.
+            const QScopedValueRollback restoring(restoring_, true);
             Dir1->setPath(folder);
-            File1->setPath(folder);
+            if (!state_.unattended())
+                File1->setPath(folder);
         }
     }
-    // 5, 6.
+    // The first archive is tested once the window has been painted; an
+    // unattended run tests, renames and changes nothing but the folder it was given.
     setBusyPointer(false);
-    if (File1->ListCount() >= 1)
-        File1->setListIndex(0);
+    if (!state_.unattended() && File1->ListCount() >= 1) {
+        firstTestPending_ = true;
+        centralWidget()->update();
+    }
     // 7. A purge-list update that was interrupted is dropped, not merged. 8. One
     // leftover file of the TempFolder. (A dry run changes no file at all.)
     if (!state_.DryRun) {
@@ -114,6 +150,14 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     if (state_.unattended())
         startUnattendedRun();
     return !unloaded_;
+}
+
+void Form1::testFirstArchive() {
+    if (!std::exchange(firstTestPending_, false) || state_.Running || state_.Closing)
+        return;
+    // An archive the user chose meanwhile has been tested already.
+    if (File1->ListCount() >= 1 && File1->ListIndex() < 0)
+        File1->setListIndex(0);
 }
 
 void Form1::startUnattendedRun() {

@@ -3,6 +3,7 @@
 #include "common/datafiles.h"
 #include "common/fs.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
@@ -37,9 +38,14 @@ SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = server_.nextPendingConnection()) {
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (socket->readAll().contains("activate"))
-                    emit activateRequested();
-                socket->write("ok");
+                if (!socket->readAll().contains("activate"))
+                    return;
+                emit activateRequested();
+                // A process that shows no window says so: the later start must not
+                // hand over to it silently.
+                const bool shown = showsWindow_ && showsWindow_();
+                socket->write((shown ? QByteArrayLiteral("shown ") : QByteArrayLiteral("hidden ")) +
+                              QByteArray::number(QCoreApplication::applicationPid()) + '\n');
                 socket->flush();
                 socket->disconnectFromServer();
             });
@@ -55,15 +61,22 @@ SingleInstance::~SingleInstance() {
         ::close(lockFd_);
 }
 
-bool SingleInstance::activateFirst() {
+SingleInstance::Handover SingleInstance::activateFirst() {
     QLocalSocket socket;
     socket.connectToServer(key_);
     if (!socket.waitForConnected(2000))
-        return false;
+        return Handover::NoAnswer;
     socket.write("activate\n");
     socket.flush();
-    // Wait until the first instance has handled the request.
-    return socket.waitForReadyRead(2000);
+    // Wait until the first instance has handled the request and answered.
+    QByteArray answer;
+    while (!answer.contains('\n') && socket.waitForReadyRead(2000))
+        answer += socket.readAll();
+    const QList<QByteArray> words = answer.trimmed().split(' ');
+    firstProcess_ = words.value(1).toLongLong();
+    if (words.value(0) == "shown")
+        return Handover::Shown;
+    return words.value(0) == "hidden" ? Handover::NoWindow : Handover::NoAnswer;
 }
 
 } // namespace arcsweep

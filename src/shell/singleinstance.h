@@ -3,6 +3,7 @@
 #include <QLocalServer>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 namespace arcsweep {
@@ -18,8 +19,17 @@ public:
 
     // True when this process is the first instance (it then listens for others).
     bool isFirst() const { return first_; }
+    // What the first instance answered when asked to show its window.
+    enum class Handover { Shown, NoWindow, NoAnswer };
     // Asks the first instance to restore and activate its window; waits briefly.
-    bool activateFirst();
+    Handover activateFirst();
+    // The first instance's process id, as it answered (0 when it did not).
+    qint64 firstProcess() const { return firstProcess_; }
+    // Tells, after activateRequested was handled, whether a window is on the screen;
+    // without it the first instance answers that it shows none.
+    void setShowsWindow(std::function<bool()> showsWindow) {
+        showsWindow_ = std::move(showsWindow);
+    }
 
     static QString keyFor(const QString &appFolder);
 
@@ -31,6 +41,8 @@ private:
     int lockFd_ = -1; // the AppFolder, held locked while this instance runs
     QLocalServer server_;
     bool first_ = false;
+    std::function<bool()> showsWindow_;
+    qint64 firstProcess_ = 0;
 };
 
 } // namespace arcsweep

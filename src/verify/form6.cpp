@@ -4,10 +4,12 @@
 #include "common/damagedarchiverule.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
+#include "common/inputhold.h"
 #include "common/like.h"
 #include "common/purgelistadd.h"
 #include "common/selectedentries.h"
 #include "common/textfile.h"
+#include "common/windowplace.h"
 #include "components/aniicon.h"
 #include "components/zipcomponent.h"
 #include "viewer/entryview.h"
@@ -134,6 +136,8 @@ bool Form6::Form_Load() {
         return false;
     }
     viewer_.setCaller(TextViewer::Verification, this);
+    // Over the statistics window it was opened from, not wherever the system puts it.
+    WindowPlace::centreOver(this, statistics_);
     show();
     queue_ = TextFile::readLines(verifyList);
     VerifyRemaining = qint32(queue_.size());
@@ -200,7 +204,10 @@ void Form6::ListArchive() {
     XceedZip1->Flag10 = false;
     XceedZip1->EntrySpec = QStringLiteral("*.*");
     XceedZip1->ArchivePath = VerifyArchive;
-    const int result = XceedZip1->ListEntries();
+    const int result = [this] {
+        const InputHold hold; // the test lets no input in, nor acts on it afterwards
+        return XceedZip1->ListEntries();
+    }();
     if (isDamageCode(result)) {
         unsetCursor();
         DamagedArchiveRule rule; // renamed whatever the volume; nothing goes to the ErrorLog
@@ -293,7 +300,10 @@ void Form6::PurgeVerified() {
             XceedZip1->Flag10 = false;
             XceedZip1->EntrySpec = likeLiteral(name);
             XceedZip1->ArchivePath = archive;
-            const int result = XceedZip1->DeleteEntries();
+            const int result = [this] {
+                const InputHold hold;
+                return XceedZip1->DeleteEntries();
+            }();
             if (isDamageCode(result)) {
                 unsetCursor();
                 setButtonsEnabled(true);
@@ -378,7 +388,10 @@ void Form6::deleteSelected(bool advance) {
         XceedZip1->Flag10 = false;
         XceedZip1->EntrySpec = likeLiteral(selected.first()->text());
         XceedZip1->ArchivePath = VerifyArchive;
-        const int result = XceedZip1->DeleteEntries();
+        const int result = [this] {
+            const InputHold hold;
+            return XceedZip1->DeleteEntries();
+        }();
         if (isDamageCode(result)) {
             unsetCursor();
             if (state_.desktop)

@@ -1,6 +1,8 @@
 #include "viewer/form2.h"
+
 #include "common/like.h"
 #include "common/selectedentries.h"
+#include "common/windowplace.h"
 
 #include "common/appstate.h"
 #include "common/desktopservices.h"
@@ -95,7 +97,9 @@ void Form2::Form_Load() {
 
 void Form2::showEntry() {
     Form_Load();
+    WindowPlace::fitToScreen(this);
     show();
+    WindowPlace::fitToScreen(this); // again with the frame the window manager drew
     raise();
     activateWindow();
     Text1->setFocus();

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace arcsweep {
@@ -61,8 +62,9 @@ Form4::Form4(AppState &state, QWidget *mainWindow)
 
     Frame1 = new QGroupBox(QStringLiteral("Path cleaned"), this);
     Frame1->setGeometry(place(105, 90, 3825, 480));
-    QFont bold(QStringLiteral("MS Sans Serif"));
-    bold.setPointSizeF(8.25);
+    // Fonts derived from the window's own: a named face missing here would be replaced
+    // by whatever fontconfig offers for it, a symbol font included.
+    QFont bold = font();
     bold.setBold(true);
     Frame1->setFont(bold);
     Frame2 = new QGroupBox(this);
@@ -73,7 +75,25 @@ Form4::Form4(AppState &state, QWidget *mainWindow)
     Frame4->setGeometry(place(105, 3060, 3825, 750));
 
     Label7 = makeLabel(Frame1, QStringLiteral("Dir"), place(240, 210, 3435, 210));
-    Label7->setFont(font()); // the frame's bold caption font is not the path's
+    // The frame's bold caption font is not the path's. (The window's own font as it is
+    // would count as unset and be inherited from the frame: its weight is set.)
+    QFont plain = font();
+    plain.setBold(false);
+    Label7->setFont(plain);
+    // The path sits below the frame's title, inside its border. This style's title takes
+    // more height than the designed frame leaves for it: the frame grows upward, its
+    // bottom (and the frames below) where they were.
+    const QMargins margins = Frame1->contentsMargins();
+    const int needed = margins.top() + Label7->fontMetrics().height() + margins.bottom();
+    if (Frame1->height() < needed) {
+        const int bottom = Frame1->geometry().bottom() + 1;
+        Frame1->setGeometry(Frame1->x(), std::max(0, bottom - needed), Frame1->width(),
+                            std::min(needed, bottom));
+    }
+    const QRect inside = Frame1->contentsRect();
+    Label7->setGeometry(Label7->x(), inside.top(),
+                        std::min(Label7->width(), inside.right() + 1 - Label7->x()),
+                        inside.height());
     Label1 = makeLabel(Frame2, QStringLiteral("zips total"), place(225, 195, 3390, 195));
     Label8 = makeLabel(Frame2, QStringLiteral("bytes"), place(225, 450, 3450, 195));
     Label12 = makeLabel(Frame2, QStringLiteral("total bytes"), place(225, 705, 3465, 195));
@@ -102,8 +122,7 @@ Form4::Form4(AppState &state, QWidget *mainWindow)
     SSPanel1 = new SSPanel(this);
     SSPanel1->setGeometry(place(4215, 825, 840, 375));
     SSPanel1->setCaption(QStringLiteral("AS"));
-    QFont mark(QStringLiteral("Impact"));
-    mark.setStyleHint(QFont::Decorative);
+    QFont mark = font();
     mark.setPointSize(12);
     mark.setBold(true);
     mark.setItalic(true);

@@ -395,10 +395,22 @@ TEST(CleanRun, EscapeRecordsNothing) {
 TEST(CleanRun, AbortButtonRecordsThePartialRun) {
     RunFixture run;
     DeepTree tree(run);
-    run.onListing("marker", [&] { run.form->Command2_Click(); });
+    bool aborted = false;
+    QStringList captionsAfter;
+    QObject::connect(run.form.get(), &QWidget::windowTitleChanged, run.form.get(),
+                     [&](const QString &caption) {
+                         if (aborted)
+                             captionsAfter.append(caption);
+                     });
+    run.onListing("marker", [&] {
+        run.form->Command2_Click();
+        aborted = true;
+    });
     run.clean();
     EXPECT_EQ(RunFixture::names(tree.before), QStringList{"Keep.TXT"});
     expectUntouched(tree.after + QStringList{tree.deep});
+    // The caption names no folder that the stopped run never reached.
+    EXPECT_TRUE(captionsAfter.filter(QStringLiteral("/")).isEmpty()) << qPrintable(captionsAfter.join(u'|'));
     const QStringList record = run.lastRecord();
     ASSERT_EQ(record.size(), 14);
     EXPECT_EQ(record[2], QStringLiteral(" 2 - Zip's")); // Root.ZIP and the interrupted one

@@ -120,7 +120,10 @@ TEST(UnattendedRun, AMissingFolderCleansNothing) {
     Unattended u;
     writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
     const QString a = u.zip("Mixed.ZIP", {"Junk.TXT", "Keep.TXT"});
-    // The last session's folder holds archives: the run must not fall back to it.
+    // The last session's folder holds archives: the run must not fall back to it, and
+    // start-up tests none of them (a test would rename its damaged first archive).
+    const QString damaged = u.tree + "/A Damaged.ZIP";
+    writeFile(damaged, "not an archive");
     writeFile(u.appFile(DataFile::Settings), (u.tree + "\r\n").toUtf8());
 
     const Finished done = u.run(u.tree + "/No Such Folder");
@@ -129,6 +132,9 @@ TEST(UnattendedRun, AMissingFolderCleansNothing) {
     EXPECT_NE(done.exitCode, 0);
     EXPECT_FALSE(done.err.isEmpty());
     EXPECT_EQ(Unattended::names(a), (QStringList{"Junk.TXT", "Keep.TXT"}));
+    EXPECT_TRUE(QFile::exists(damaged));
+    EXPECT_FALSE(QFile::exists(damaged + ".bad"));
+    EXPECT_EQ(fileBytes(u.appFile(DataFile::Settings)), (u.tree + "\r\n").toUtf8());
     EXPECT_FALSE(QFile::exists(u.appFile(DataFile::StatsLog)));
     EXPECT_FALSE(QFile::exists(u.appFile(DataFile::TotalsFile)));
     EXPECT_TRUE(done.out.isEmpty());

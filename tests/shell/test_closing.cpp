@@ -1,10 +1,12 @@
 // Every way of closing the main window ends the program's work at once and runs the
 // shutdown steps exactly once.
 #include "../engine/runfixture.h"
+#include "virtualdisplay.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -181,6 +183,50 @@ TEST(Closing, EscapeStopsTheEntryWalkAfterAPurgedEntryToo) {
     // The stop is seen one entry after the one during whose yield it came.
     EXPECT_GE(RunFixture::names(archive).size(), 11u);
     EXPECT_FALSE(run.stats.shown);
+}
+
+} // namespace
+
+namespace {
+
+// The program on a virtual X display with a window manager; the main window's X window
+// is destroyed from outside, as a window manager may do instead of asking it to close.
+// No close event comes: the program must still end its work and itself.
+TEST(Closing, AMainWindowDestroyedFromOutsideEndsTheProgram) {
+    VirtualDisplay display;
+    if (!display.up())
+        GTEST_SKIP() << "needs Xvfb";
+    AppFixture app;
+    const QString exe = app.appFolder + QStringLiteral("/arcsweep");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ARCSWEEP_APPFOLDER_DIR "/arcsweep"), exe));
+    const QString folder = app.tree + QStringLiteral("/Saved Zips");
+    QDir().mkpath(folder);
+    ASSERT_TRUE(writeZip(folder + QStringLiteral("/First.ZIP"), {{QStringLiteral("A.TXT"), "a"}}));
+    writeFile(app.appFile(DataFile::Settings), (folder + "\r\n").toUtf8());
+    writeFile(app.appFile(DataFile::ErrorLog), "Bad zip x\r\n");
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display.name());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    program.setProcessEnvironment(env);
+    program.start(exe, {});
+    xcb_window_t window = XCB_NONE;
+    ASSERT_TRUE(waitUntil([&] { return (window = display.findWindow("Arcsweep")) != XCB_NONE; }))
+        << program.readAllStandardError().toStdString();
+    display.destroyWindow(window);
+
+    const bool ended = waitUntil([&] { return program.state() == QProcess::NotRunning; }, 20000);
+    if (!ended) {
+        program.kill();
+        program.waitForFinished();
+    }
+    ASSERT_TRUE(ended) << "the program lives on without its window";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    // The shutdown steps ran.
+    EXPECT_EQ(fileBytes(app.appFile(DataFile::Settings)), (folder + "\r\n").toUtf8());
+    EXPECT_FALSE(QFile::exists(app.appFile(DataFile::ErrorLog)));
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // A long test outside a run shows the archive's name and a moving bar as it goes,
-// and lets no input in meanwhile.
+// lets no input in meanwhile, and drops the input given meanwhile.
 #include "appfixture.h"
 
 #include "components/sspanel.h"
 
+#include <QMouseEvent>
 #include <QProgressBar>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +94,42 @@ TEST_F(ProgressTest, TheArrowKeys) {
     queueKeyAtTheFirstStatus();
     pressKey(form, Qt::Key_Down); // tests A again, then B once the selection moved
     expectShownAsItWent(watch);
+}
+
+// A click on the first entry row and Delete, queued at the main window while the large
+// archive is tested, were meant for the small archive's entries shown until then: they
+// must not act on the large archive's entries listed next.
+TEST_F(ProgressTest, InputGivenDuringTheTestIsDropped) {
+    app.clickArchive(QStringLiteral("A Small.ZIP"));
+    ASSERT_EQ(app.entries(), QStringList{"data.bin"});
+    QWindow *window = form->windowHandle();
+    ASSERT_NE(window, nullptr);
+    const QPointF row = form->List1->viewport()->mapTo(form, rowCentre(form->List1, 0));
+    const QPointF global = form->mapToGlobal(row);
+    const QString large = folder + QStringLiteral("/B Large.ZIP");
+    const QByteArray before = fileBytes(large);
+    QObject::connect(
+        form->XceedZip1, &ZipComponent::Status, form,
+        [&] {
+            QCoreApplication::postEvent(window,
+                                        new QMouseEvent(QEvent::MouseButtonPress, row, row, global,
+                                                        Qt::LeftButton, Qt::LeftButton, {}));
+            QCoreApplication::postEvent(window,
+                                        new QMouseEvent(QEvent::MouseButtonRelease, row, row,
+                                                        global, Qt::LeftButton, Qt::NoButton, {}));
+            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+                QCoreApplication::postEvent(window, new QKeyEvent(type, Qt::Key_Delete, {}));
+        },
+        Qt::SingleShotConnection);
+    app.clickArchive(QStringLiteral("B Large.ZIP"));
+    QCoreApplication::processEvents(); // whatever is still queued
+
+    EXPECT_EQ(app.entries(), QStringList{"data.bin"});
+    EXPECT_TRUE(form->List1->selectedItems().isEmpty());
+    EXPECT_EQ(fileBytes(large), before);
+    // Input given after the test reaches the list as usual.
+    clickRow(form->List1, 0);
+    EXPECT_EQ(form->List1->selectedItems().size(), 1);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The main window acts on the archive and the entries the user sees highlighted,
 // however they were chosen.
 #include "appfixture.h"
+#include "capture.h"
 
 #include "common/textfile.h"
 #include "components/sspanel.h"
@@ -31,6 +32,8 @@ protected:
         // Started in that folder, as a user who worked there last time.
         TextFile::writeLines(app.appFile(DataFile::Settings), {folder});
         form = &app.makeForm();
+        // Its first archive is tested once the window has been painted.
+        ASSERT_TRUE(waitUntil([this] { return !app.entries().isEmpty(); }));
         // Which archive each listing read, in order.
         QObject::connect(form->XceedZip1, &ZipComponent::Listing, form, [this] {
             if (listed.isEmpty() || listed.last() != form->XceedZip1->ArchivePath)

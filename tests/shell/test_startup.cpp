@@ -14,6 +14,17 @@ using namespace arcsweep::test;
 
 namespace {
 
+// Counts a widget's paints.
+class PaintCount : public QObject {
+public:
+    explicit PaintCount(QWidget *widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+    int count = 0;
+};
+
 TEST(StartUp, RootFolderIsRefusedWithoutTouchingAFile) {
     AppFixture app;
     app.state.AppFolder = QStringLiteral("/");
@@ -42,11 +53,24 @@ TEST(StartUp, TidiesLeftoversAndRestoresTheLastFolder) {
     for (const char *name : {"One.tmp", "Two.nfo", "Three.diz"})
         writeFile(app.state.tempFolder() + u'/' + QLatin1String(name), "x");
 
-    Form1 &form = app.makeForm();
+    Form1 &form = app.makeForm(false);
+    // The first archive is tested once (its one entry listed once), after the window
+    // has been painted.
+    PaintCount paints(form.centralWidget());
+    int tests = 0, paintsBeforeTest = -1;
+    QObject::connect(form.XceedZip1, &ZipComponent::Listing, &form, [&] {
+        if (tests++ == 0)
+            paintsBeforeTest = paints.count;
+    });
+    EXPECT_TRUE(form.Form_Load());
+    EXPECT_TRUE(waitUntil([&] { return !app.entries().isEmpty(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(tests, 1);
+    EXPECT_GT(paintsBeforeTest, 0);
     EXPECT_EQ(form.Dir1->Path(), folder);
     EXPECT_EQ(app.files(), QStringList{"First.zip"});
     EXPECT_EQ(form.File1->ListIndex(), 0);
-    EXPECT_EQ(app.entries(), QStringList{"a.txt"}); // the first archive was tested
+    EXPECT_EQ(app.entries(), QStringList{"a.txt"});
     EXPECT_FALSE(QFile::exists(app.appFile(DataFile::PurgeStaging)));
     EXPECT_EQ(fileBytes(app.appFile(DataFile::PurgeList)), QByteArray("keep.txt\r\n"));
     EXPECT_EQ(QDir(app.state.tempFolder()).entryList(QDir::Files).size(), 2);
@@ -145,6 +169,8 @@ protected:
 TEST_F(SecondInstance, HandsOverToTheFirstAndTouchesNothing) {
     SingleInstance first(app.appFolder);
     ASSERT_TRUE(first.isFirst());
+    bool firstShowsWindow = true;
+    first.setShowsWindow([&] { return firstShowsWindow; });
     QSignalSpy activated(&first, &SingleInstance::activateRequested);
     writeFile(app.appFile(DataFile::PurgeStaging), "x\r\n");
     const QStringList before = QDir(app.appFolder).entryList(QDir::Files);
@@ -154,6 +180,16 @@ TEST_F(SecondInstance, HandsOverToTheFirstAndTouchesNothing) {
     EXPECT_EQ(activated.count(), 1);
     EXPECT_EQ(QDir(app.appFolder).entryList(QDir::Files), before); // purge.bak still there
     EXPECT_FALSE(QFile::exists(app.appFile(DataFile::Settings)));
+
+    // A first instance that shows no window: the later start says so and fails.
+    firstShowsWindow = false;
+    QProcess toNoWindow;
+    EXPECT_EQ(runSecond({}, toNoWindow), 3);
+    EXPECT_EQ(activated.count(), 2);
+    EXPECT_TRUE(toNoWindow.readAllStandardError().contains(
+        "(process " + QByteArray::number(QCoreApplication::applicationPid()) +
+        ") but shows no window"));
+    EXPECT_EQ(QDir(app.appFolder).entryList(QDir::Files), before);
 
     // An unattended second start refuses, says so and cleans nothing.
     const QString folder = app.tree + QStringLiteral("/Zips");

@@ -1,6 +1,7 @@
 // The drive list follows the folder list across mount points, and a run works on the
 // volume of the folder shown.
 #include "../engine/runfixture.h"
+#include "capture.h"
 #include "mounts.h"
 
 #include "components/diskinfo.h"
@@ -69,7 +70,7 @@ TEST(Volumes, RestoringTheSavedFolderTestsNoArchiveOfAnotherFolder) {
     Form1 &form = app.makeForm();
     EXPECT_EQ(form.Dir1->Path(), kept);
     EXPECT_EQ(form.Drive1->Drive(), volume.path());
-    EXPECT_EQ(app.entries(), QStringList{"good.txt"});
+    EXPECT_TRUE(waitUntil([&] { return app.entries() == QStringList{"good.txt"}; }));
     EXPECT_TRUE(QFile::exists(atRoot));
     EXPECT_TRUE(app.desktop.boxes.isEmpty());
 }
@@ -97,6 +98,30 @@ TEST(Volumes, TheDriveListFollowsTheFolderListAndKeepsItsFolder) {
     doubleClickRow(form.Dir1, folderRow(form.Dir1, volume.path()));
     EXPECT_EQ(form.Dir1->Path(), volume.path());
     EXPECT_EQ(form.Drive1->Drive(), volume.path());
+}
+
+TEST(Volumes, TheDriveListFollowsTheMounts) {
+    AppFixture app;
+    Form1 &form = app.makeForm();
+    form.show();
+    const QString at = app.tree + QStringLiteral("/Mounted Later");
+    {
+        TmpfsMount later(at);
+        REQUIRE_MOUNT(later);
+        // Dropped down at once, before any event could tell of the mount: the list is
+        // read again as it opens.
+        form.Drive1->setFocus();
+        QTest::keyClick(form.Drive1, Qt::Key_F4);
+        ASSERT_TRUE(form.Drive1->view()->isVisible());
+        EXPECT_GE(form.Drive1->findData(at), 0);
+        QTest::keyClick(form.Drive1->view(), Qt::Key_Escape);
+    }
+    // Unmounted, with the list closed: the mount table's change takes it away.
+    EXPECT_TRUE(waitUntil([&] { return form.Drive1->findData(at) < 0; }));
+    TmpfsMount again(at);
+    EXPECT_TRUE(waitUntil([&] { return form.Drive1->findData(at) >= 0; }));
+    chooseComboItem(form.Drive1, at);
+    EXPECT_EQ(form.Dir1->Path(), at);
 }
 
 } // namespace

@@ -24,6 +24,10 @@ TEST_F(Form6Test, QueueIsWalkedWithNextAndHandedBack) {
     ASSERT_NE(f, nullptr);
     EXPECT_TRUE(f->isVisible());
     EXPECT_EQ(f->windowTitle(), QStringLiteral("Verify extra nfo's"));
+    // Over the statistics window it came from.
+    EXPECT_LE(std::abs(f->frameGeometry().center().x() - statistics->frameGeometry().center().x()),
+              1);
+    EXPECT_TRUE(statistics->frameGeometry().contains(f->frameGeometry().center()));
     EXPECT_FALSE(statistics->isEnabled());
     EXPECT_FALSE(form->isEnabled());
     EXPECT_TRUE(app.state.VerifyMode);

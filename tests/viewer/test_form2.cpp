@@ -2,6 +2,9 @@
 
 #include "components/sspanel.h"
 
+#include <QProcess>
+#include <QScreen>
+
 using namespace arcsweep;
 using namespace arcsweep::test;
 
@@ -34,6 +37,23 @@ TEST_F(Form2Test, ResizeKeepsTheButtonAtTheRightEdgeUnlessMinimised) {
     f->resize(500, 320);
     EXPECT_EQ(f->Command1->x(), 300);
     EXPECT_EQ(f->Text1->width(), 400);
+}
+
+// The viewer opens inside the screen's available area, here and again in a process
+// drawn at scale 2, where its 655 pixels are wider than the screen (400 offscreen).
+TEST_F(Form2Test, OpensInsideTheScreenAtAnyScale) {
+    Form2 *f = viewer();
+    EXPECT_TRUE(f->screen()->availableGeometry().contains(f->frameGeometry()));
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        return;
+    QProcess scaled;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    scaled.setProcessEnvironment(env);
+    scaled.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=Form2Test.OpensInsideTheScreenAtAnyScale")});
+    ASSERT_TRUE(scaled.waitForFinished(120000));
+    EXPECT_EQ(scaled.exitCode(), 0) << scaled.readAllStandardOutput().toStdString();
 }
 
 TEST_F(Form2Test, DoubleClickTogglesMaximisedWithTheCaretAtTheStart) {

@@ -3,6 +3,9 @@
 #include "components/aniicon.h"
 #include "windows/form4.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
@@ -60,6 +63,19 @@ TEST_F(StatsWindow, ExitAndTheWindowManagersCloseBothLetTheRunGo) {
     EXPECT_EQ(f->minimumSize(), QSize(358, 263));
     EXPECT_EQ(f->maximumSize(), QSize(358, 263));
     EXPECT_GE(f->Command4->geometry().top(), f->height()); // the focus sink is out of sight
+    // Every caption is drawn in a text font (a face missing here must not become a
+    // symbol font), and the path shown lies inside its frame, below the frame's title.
+    for (QLabel *label : f->findChildren<QLabel *>()) {
+        const QString family = QFontInfo(label->font()).family();
+        const auto systems = QFontDatabase::writingSystems(family);
+        EXPECT_TRUE(systems.contains(QFontDatabase::Latin) &&
+                    !systems.contains(QFontDatabase::Symbol))
+            << qPrintable(label->text()) << " is drawn in " << qPrintable(family);
+    }
+    EXPECT_TRUE(f->Frame1->contentsRect().contains(f->Label7->geometry()));
+    EXPECT_TRUE(f->Frame1->font().bold());
+    EXPECT_FALSE(f->Label7->font().bold());
+    EXPECT_GE(f->Label7->height(), f->Label7->fontMetrics().height());
     EXPECT_TRUE(state.VerifyMode);
     EXPECT_FALSE(f->Command2->isEnabled()); // no damaged archive in this run
     f->Command1->click();
