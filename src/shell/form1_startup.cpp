@@ -47,7 +47,7 @@ bool deleteFirstFile(const QString &folder, const QString &pattern, QStringList 
 
 bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     splash_ = splash;
-    // 1. Never from a volume's root: the data files would land there.
+    // Never from a volume's root: the data files would land there.
     if (state_.AppFolder.isEmpty() || state_.AppFolder == u"/") {
         state_.desktop->messageBox(this,
                                    QStringLiteral("Arcsweep can NOT be run from a root directory"),
@@ -56,7 +56,7 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
         exitCode_ = 1;
         return false;
     }
-    // 2. One instance: a later one hands over to the first and ends.
+    // One instance: a later one hands over to the first and ends.
     if (instance && !instance->isFirst()) {
         unloaded_ = true;
         exitCode_ = ExitStatus::Running;
@@ -103,7 +103,7 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
                 window->close();
         });
 
-    // 3. An unattended run shows nothing: nobody sees the window, so it is neither
+    // An unattended run shows nothing: nobody sees the window, so it is neither
     // painted nor laid out.
     if (splash_)
         splash_->hide();
@@ -115,7 +115,7 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     QCoreApplication::processEvents();
     setBusyPointer(true);
 
-    // 4. The last folder, when it still exists. The drive list follows the folder
+    // The last folder, when it still exists. The drive list follows the folder
     // list, so no other folder (a volume's root) is listed or tested on the way.
     const QString settings = state_.file(DataFile::Settings);
     if (QFileInfo(settings).isFile()) {
@@ -140,13 +140,13 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
         firstTestPending_ = true;
         centralWidget()->update();
     }
-    // 7. A purge-list update that was interrupted is dropped, not merged. 8. One
+    // A purge-list update that was interrupted is dropped, not merged; one
     // leftover file of the TempFolder. (A dry run changes no file at all.)
     if (!state_.DryRun) {
         QFile::remove(state_.file(DataFile::PurgeStaging));
         deleteFirstFile(state_.tempFolder(), QStringLiteral("*"));
     }
-    // 9. Unattended run, then close.
+    // Unattended run, then close.
     if (state_.unattended())
         startUnattendedRun();
     return !unloaded_;
@@ -193,7 +193,7 @@ void Form1::Form_Unload() {
     unloaded_ = true;
     if (state_.DryRun)
         return; // a dry run changes no file at all
-    // 1. The folder for next time, and the choices the file held. A file that cannot
+    // The folder for next time, and the choices the file held. A file that cannot
     // be written is said, and the exit status says so.
     const QString settings = state_.file(DataFile::Settings);
     const WriteResult saved = settings_.write(settings, Dir1->Path());
@@ -203,13 +203,13 @@ void Form1::Form_Unload() {
         if (exitCode_ == ExitStatus::Completed)
             exitCode_ = ExitStatus::NotWritten;
     }
-    // 2. One ".diz" of the TempFolder; 3. every ".nfo", each tried once.
+    // One ".diz" of the TempFolder; every ".nfo", each tried once.
     const QString temp = state_.tempFolder();
     deleteFirstFile(temp, QStringLiteral("*.diz"));
     QStringList skipped;
     while (deleteFirstFile(temp, QStringLiteral("*.nfo"), &skipped)) {
     }
-    // 4, 5. The last run's logs.
+    // The last run's logs.
     QFile::remove(state_.file(DataFile::ErrorLog));
     QFile::remove(state_.file(DataFile::VerifyList));
 }
