@@ -1,6 +1,7 @@
 #include "common/textfile.h"
 
 #include "common/fs.h"
+#include "common/tempfile.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -116,33 +117,27 @@ bool replaceFile(const QString &path, const QByteArray &bytes) {
     const QByteArray target = Fs::encode(real);
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash <= 0 ? QByteArray("/") : target.left(slash);
-    QByteArray temp = target + ".arcsweep-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = true;
     struct stat st {};
     const mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
-    ok = ::fchmod(fd, mode) == 0;
+    TempFile temp;
+    if (!temp.create(target, bytes.size(), mode))
+        return false;
     const char *data = bytes.constData();
     size_t left = size_t(bytes.size());
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, data, left);
+    off_t at = 0;
+    while (left > 0) {
+        const ssize_t n = ::pwrite(temp.fd(), data, left, at);
         if (n < 0 && errno == EINTR)
             continue;
-        ok = n > 0;
-        if (ok) {
-            data += n;
-            left -= size_t(n);
-        }
+        if (n <= 0)
+            return false; // `temp` removes itself
+        data += n;
+        left -= size_t(n);
+        at += n;
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
+    if (!temp.finish() || ::rename(temp.path().constData(), target.constData()) != 0)
         return false;
-    }
+    temp.release();
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

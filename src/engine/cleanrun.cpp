@@ -3,6 +3,7 @@
 #include "common/appstate.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
+#include "common/tempfile.h"
 #include "common/textfile.h"
 #include "components/diskinfo.h"
 #include "components/zipcomponent.h"
@@ -104,6 +105,13 @@ void CleanRun::startRun() {
     if (!startFolder.endsWith(u'/'))
         startFolder += u'/';
     cleaner_.setTree(Fs::realPath(startFolder), startFolder);
+    // What a killed run of ours left beside its own files and in the keep folder goes
+    // first (the tree's folders are cleared as the walk reaches them).
+    if (!state.DryRun) {
+        TempFile::removeStale(state.AppFolder);
+        if (!state.KeepPurged.isEmpty())
+            TempFile::removeStale(state.KeepPurged, true);
+    }
     yielder_.reset();
     yielder_.clearCounts();
     loadPurgeList();
