@@ -18,6 +18,8 @@ enum ZipResult : int {
     ZipChanged = 507,          // the archive changed since it was read, or another program is
                                // rewriting it: left as it is
     ZipCannotKeep = 508,       // the removed entries could not be kept first: nothing changed
+    ZipNotWritable = 509,      // this user may not write the archive in place (permissions,
+                               // read-only volume, immutable file): not rewritten
 };
 
 inline bool isDamageCode(int code) {
