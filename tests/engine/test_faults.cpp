@@ -397,4 +397,23 @@ TEST(Faults, RewritesAndKeptCopiesAreSyncedAroundTheirRenamesAndNewKeepFoldersIn
     }
 }
 
+// Another program moves a file to the archive's path in the last instant before the
+// rewrite exchanges the names: that file stays, and the archive is reported as changed.
+TEST(Faults, AFileMovedToThePathJustBeforeTheExchangeStays) {
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    const QString archive = u.zip("Swapped.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString theirs = u.root.filePath("Theirs.ZIP");
+    ASSERT_TRUE(writeZip(theirs, {{"Theirs.TXT", "theirs"}, {"Junk.TXT", "junk"}}));
+    const QByteArray theirBytes = fileBytes(theirs);
+    const Finished done = u.run(u.tree, {},
+                                {"LD_PRELOAD=" ARCSWEEP_RENAMESHIM, "ARCSWEEP_SWAP_IN=" + theirs,
+                                 "ARCSWEEP_SWAP_AT=" + QFileInfo(archive).canonicalFilePath()});
+    ASSERT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_FALSE(QFile::exists(theirs)); // it was moved
+    EXPECT_EQ(fileBytes(archive), theirBytes);
+    EXPECT_TRUE(done.err.contains("Changed zip " + archive.toLower())) << done.err.toStdString();
+    EXPECT_TRUE(temporariesIn(u.tree).isEmpty()) << temporariesIn(u.tree).join(' ').toStdString();
+}
+
 } // namespace
