@@ -562,6 +562,11 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
         archive.file.rollbackRewrite();
         return rc;
     }
+    // A stop that came during the syncs still abandons the rewrite.
+    if (Abort) {
+        archive.file.rollbackRewrite();
+        return aborted();
+    }
     const int rc = archive.file.commitRewrite();
     if (rc == ZipOk)
         reportProgress(1, 1);
