@@ -1,6 +1,7 @@
 #include "common/textfile.h"
 
 #include "common/fs.h"
+#include "common/tempfile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -125,39 +126,33 @@ WriteResult replaceFile(const QString &path, const QByteArray &bytes) {
     const QByteArray target = Fs::encode(real);
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash <= 0 ? QByteArray("/") : target.left(slash);
-    QByteArray temp = target + ".arcsweep-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return WriteResult::failure(errno);
-    int error = 0; // the first failure's errno
-    const auto check = [&error](bool ok) {
-        if (!ok && error == 0)
-            error = errno != 0 ? errno : EIO;
-        return ok;
-    };
     struct stat st {};
     const mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
-    bool ok = check(::fchmod(fd, mode) == 0);
+    // Each failure returns with the errno of the call that failed (read before `temp`
+    // removes itself).
+    const auto failure = [] { return WriteResult::failure(errno != 0 ? errno : EIO); };
+    TempFile temp;
+    errno = 0;
+    if (!temp.create(target, bytes.size(), mode))
+        return failure();
     const char *data = bytes.constData();
     size_t left = size_t(bytes.size());
-    while (ok && left > 0) {
+    off_t at = 0;
+    while (left > 0) {
         errno = 0;
-        const ssize_t n = ::write(fd, data, left);
+        const ssize_t n = ::pwrite(temp.fd(), data, left, at);
         if (n < 0 && errno == EINTR)
             continue;
-        ok = check(n > 0);
-        if (ok) {
-            data += n;
-            left -= size_t(n);
-        }
+        if (n <= 0)
+            return failure();
+        data += n;
+        left -= size_t(n);
+        at += n;
     }
-    ok = ok && check(::fsync(fd) == 0);
-    ok = check(::close(fd) == 0) && ok;
-    ok = ok && check(::rename(temp.constData(), target.constData()) == 0);
-    if (!ok) {
-        ::unlink(temp.constData());
-        return WriteResult::failure(error);
-    }
+    errno = 0;
+    if (!temp.finish() || ::rename(temp.path().constData(), target.constData()) != 0)
+        return failure();
+    temp.release();
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);

@@ -4,15 +4,16 @@
 #include "components/zipformat.h"
 #include "components/zipresult.h"
 
+#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace arcsweep {
@@ -21,7 +22,6 @@ namespace {
 
 constexpr qint64 kWritebackChunk = 8ll << 20;
 constexpr quint64 kReadAhead = 64 * 1024;
-constexpr char kTempMark[] = ".arcsweep-"; // followed by the six characters of mkostemp
 
 bool closeFd(int &fd) {
     const bool ok = fd < 0 || ::close(fd) == 0;
@@ -73,6 +73,7 @@ bool ZipArchiveFile::open(const QString &path) {
     char resolved[PATH_MAX];
     if (path.isEmpty() || ::realpath(Fs::encode(path).constData(), resolved) == nullptr)
         return false;
+    path_ = Fs::encode(path);
     realPath_ = resolved;
     // Non-blocking so that a FIFO named like an archive cannot hang the open.
     fd_ = ::open(resolved, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -83,9 +84,6 @@ bool ZipArchiveFile::open(const QString &path) {
     }
     ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     identity_ = Identity::of(st);
-    mode_ = st.st_mode & 07777;
-    uid_ = st.st_uid;
-    gid_ = st.st_gid;
     return true;
 }
 
@@ -175,36 +173,70 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
 }
 
 bool ZipArchiveFile::isStillAtItsPath() const {
+    // Resolved again: a link removed or pointed elsewhere since the open no longer
+    // leads to the file that was read.
+    char resolved[PATH_MAX];
     Identity now;
-    return identityAt(realPath_, now) && now == identity_;
+    return ::realpath(path_.constData(), resolved) != nullptr && realPath_ == resolved &&
+           identityAt(realPath_, now) && now == identity_;
 }
 
-int ZipArchiveFile::beginRewrite(const Identity *expected) {
+bool ZipArchiveFile::insideWithin() const {
+    return within_.isEmpty() || within_ == "/" || realPath_.startsWith(within_ + '/');
+}
+
+bool ZipArchiveFile::hasLockWaiters() const {
+    // A process blocked on a lock of the file shows in /proc/locks as a line "->"
+    // naming the file as major:minor:inode.
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return false;
+    char id[64];
+    std::snprintf(id, sizeof id, " %02x:%02x:%llu ", unsigned(major(identity_.dev)),
+                  unsigned(minor(identity_.dev)), static_cast<unsigned long long>(identity_.ino));
+    const QByteArrayView file(id);
+    const QList<QByteArray> lines = locks.readAll().split('\n');
+    return std::any_of(lines.cbegin(), lines.cend(), [&](const QByteArray &line) {
+        return line.contains(" -> ") && line.contains(file);
+    });
+}
+
+int ZipArchiveFile::beginRewrite(const Identity *expected, qint64 size, const QByteArray &within) {
     rollbackRewrite();
     if (fd_ < 0)
         return ZipUnreadable;
-    // Another program that locks is rewriting it: leave it to that one.
+    within_ = within;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return ZipCannotWrite;
+    // Only what this user could write in place is rewritten: a writable folder alone
+    // would let the new file take over another user's read-only archive. The check is
+    // made on the open file itself (permissions, a read-only volume, an immutable file).
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
+    const bool viaProc = ::access("/proc/self/fd", X_OK) == 0;
+    if (::faccessat(AT_FDCWD, viaProc ? self.constData() : realPath_.constData(), W_OK,
+                    AT_EACCESS) != 0)
+        return ZipNotWritable;
+    // Another program that locks is rewriting it: leave it to that one. The fcntl lock
+    // is a shared one, so that it needs no write access and blocks only writers.
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? ZipChanged : ZipCannotWrite;
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || Identity::of(st) != identity_ ||
-        (expected && *expected != identity_) || !isStillAtItsPath())
+    struct flock range {};
+    range.l_type = F_RDLCK;
+    range.l_whence = SEEK_SET;
+    if (::fcntl(fd_, F_OFD_SETLK, &range) != 0 && (errno == EAGAIN || errno == EACCES))
+        return ZipChanged;
+    if (Identity::of(st) != identity_ || (expected && *expected != identity_) ||
+        !isStillAtItsPath() || !insideWithin())
         return ZipChanged;
 
-    const qsizetype slash = realPath_.lastIndexOf('/');
-    // A hidden name beside the original that says whose it is; short enough for any name.
-    tempPath_ =
-        realPath_.left(slash + 1) + '.' + realPath_.mid(slash + 1).left(200) + kTempMark + "XXXXXX";
-    tempFd_ = ::mkostemp(tempPath_.data(), O_CLOEXEC);
-    if (tempFd_ < 0) {
-        tempPath_.clear();
+    // The original's mode, as it is now (not as the open saw it), writable by its owner.
+    if (!temp_.create(realPath_, size, (st.st_mode & 07777) | S_IWUSR))
         return ZipCannotWrite;
-    }
-    // Held while it is written: a later run that meets it knows it is in use.
-    ::flock(tempFd_, LOCK_EX | LOCK_NB);
     // Owner first: changing it may clear set-id bits that the mode then restores.
     // Only root may give a file away; anyone else keeps their own ownership.
-    if ((::fchown(tempFd_, uid_, gid_) != 0 && errno != EPERM) || ::fchmod(tempFd_, mode_) != 0) {
+    if ((::fchown(temp_.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) ||
+        ::fchmod(temp_.fd(), (st.st_mode & 07777) | S_IWUSR) != 0) {
         rollbackRewrite();
         return ZipCannotWrite;
     }
@@ -213,89 +245,63 @@ int ZipArchiveFile::beginRewrite(const Identity *expected) {
 }
 
 void ZipArchiveFile::written(qint64 bytes) {
-    if (tempFd_ < 0 || bytes - writebackFrom_ < kWritebackChunk)
+    if (temp_.fd() < 0 || bytes - writebackFrom_ < kWritebackChunk)
         return;
     // Errors show up at the final fsync.
-    ::sync_file_range(tempFd_, writebackFrom_, bytes - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(temp_.fd(), writebackFrom_, bytes - writebackFrom_, SYNC_FILE_RANGE_WRITE);
     writebackFrom_ = bytes;
 }
 
 int ZipArchiveFile::commitRewrite() {
-    if (tempFd_ < 0)
+    if (temp_.fd() < 0)
         return ZipCannotWrite;
-    if (::fsync(tempFd_) != 0) {
+    if (!temp_.finish()) {
         rollbackRewrite();
         return ZipCannotWrite;
     }
-    if (!isStillAtItsPath()) {
+    // A program waiting for the archive's lock would get it on the replaced file and
+    // write there: it goes first, and the archive is left to it.
+    if (!isStillAtItsPath() || !insideWithin() || hasLockWaiters()) {
         rollbackRewrite();
         return ZipChanged;
     }
+    const QByteArray tempPath = temp_.path();
+    // The original takes the temporary name for a moment: marked, so that a kill then
+    // leaves a file the next run can prove its own.
+    TempFile::markAsOurs(fd_);
     // Swap the two names in one step, then look at what came out: if a program put
     // another file at the path after our check, swap back and leave both as they are.
-    if (::renameat2(AT_FDCWD, tempPath_.constData(), AT_FDCWD, realPath_.constData(),
+    if (::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, realPath_.constData(),
                     RENAME_EXCHANGE) == 0) {
         Identity out;
-        if (!identityAt(tempPath_, out) || out != identity_) {
-            ::renameat2(AT_FDCWD, tempPath_.constData(), AT_FDCWD, realPath_.constData(),
+        if (!identityAt(tempPath, out) || out != identity_) {
+            ::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, realPath_.constData(),
                         RENAME_EXCHANGE);
+            TempFile::unmark(fd_);
             rollbackRewrite();
             return ZipChanged;
         }
-        closeFd(tempFd_);
-        ::unlink(tempPath_.constData()); // the original, now under the temporary name
+        temp_.discard(); // the original, now under the temporary name
     } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+        TempFile::unmark(fd_);
         // A file system without the swap: the check above is the last word.
-        if (::rename(tempPath_.constData(), realPath_.constData()) != 0) {
+        if (::rename(tempPath.constData(), realPath_.constData()) != 0) {
             rollbackRewrite();
             return ZipCannotWrite;
         }
-        closeFd(tempFd_);
+        temp_.release();
     } else {
         const int failure = errno;
+        TempFile::unmark(fd_);
         rollbackRewrite();
         return failure == ENOENT ? ZipChanged : ZipCannotWrite;
     }
-    tempPath_.clear();
     syncFolder(folderOf(realPath_));
     return ZipOk;
 }
 
 void ZipArchiveFile::rollbackRewrite() {
-    if (!tempPath_.isEmpty())
-        ::unlink(tempPath_.constData());
-    closeFd(tempFd_);
-    tempPath_.clear();
-}
-
-bool ZipArchiveFile::isTemporaryName(const QByteArray &name) {
-    const qsizetype mark = name.lastIndexOf(kTempMark);
-    return name.startsWith('.') && mark > 0 &&
-           name.size() == mark + qsizetype(sizeof kTempMark - 1) + 6;
-}
-
-int ZipArchiveFile::removeStaleTemporaries(const QString &folder) {
-    int removed = 0;
-    const QByteArray dirName = Fs::encode(folder);
-    DIR *dir = ::opendir(dirName.constData());
-    if (dir == nullptr)
-        return 0;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent *e = ::readdir(dir)) {
-        if (!isTemporaryName(QByteArray(e->d_name)))
-            continue;
-        const int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat st {};
-        // Ours: a regular file of this user that no live rewrite holds.
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, e->d_name, 0) == 0)
-            ++removed;
-        ::close(fd);
-    }
-    ::closedir(dir);
-    return removed;
+    temp_.discard();
 }
 
 } // namespace arcsweep

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/tempfile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <sys/stat.h>
@@ -10,10 +12,12 @@ namespace arcsweep {
 
 // An archive file on disk. libzip reads it through a source of ours; a rewrite goes
 // to a temporary file in the folder of the real file (symbolic links resolved, so a
-// link stays a link), which takes the original's mode, owner and group and replaces
-// the original only once it is complete and synced, and only when the path still
-// holds the very file that was read. The original is held under an advisory lock
-// while it is rewritten, so two programs that lock never interleave on one archive.
+// link stays a link), which takes the original's owner, group and mode (made writable
+// by its owner) and replaces the original only once it is complete and synced, and
+// only when the path, resolved at that moment, still names the very file that was
+// read. The original is held under advisory locks (flock and an fcntl lock) while it
+// is rewritten, so programs that lock never interleave with us on one archive, and a
+// program found waiting for one of them makes the rewrite give way.
 class ZipArchiveFile {
 public:
     // What makes the file the one that was read.
@@ -42,49 +46,56 @@ public:
     qint64 size() const { return identity_.size; }
     const Identity &identity() const { return identity_; }
 
-    // The path still holds the very file that was opened, unchanged.
+    // The path it was opened by, resolved now, still names the very file that was
+    // opened, unchanged.
     bool isStillAtItsPath() const;
 
     // A new read-only libzip source over this file. This object must outlive it.
     zip_source_t *createSource(zip_error_t *error);
 
-    // The rewrite, in three steps. begin: locks the original and checks that it is
-    // still `expected` (when given), then creates the temporary file; a ZipResult.
-    int beginRewrite(const Identity *expected);
-    int tempFd() const { return tempFd_; }
+    // The rewrite, in three steps. begin: checks that this user may write the original
+    // in place (else ZipNotWritable), locks it,
+    // checks that it is still `expected` (when given) and, when `within` is given, that
+    // it lies below that folder; then creates the temporary file for `size` bytes.
+    // A ZipResult.
+    int beginRewrite(const Identity *expected, qint64 size, const QByteArray &within = {});
+    int tempFd() const { return temp_.fd(); }
     // Sends what has been written so far on its way to the disk, so the final sync
     // has little left to wait for.
     void written(qint64 bytes);
-    // Syncs the new file and puts it in place of the original if the path still holds
-    // the file that was read (else ZipChanged, and both stay as they are).
+    // The new file is complete: synced, exactly its content. False on failure.
+    bool finishWriting() { return temp_.finish(); }
+    // Syncs the new file and puts it in place of the original if the path still names
+    // the file that was read, below `within`, and no program waits for its lock (else
+    // ZipChanged, and both stay as they are).
     int commitRewrite();
     // Removes the temporary file; the original stays as it was.
     void rollbackRewrite();
 
-    // Removes temporary files that a killed rewrite of ours left in `folder`: ours by
-    // their name, and dead because no rewrite holds their lock. Returns how many.
-    static int removeStaleTemporaries(const QString &folder);
-    // Whether a file name is that of one of our temporary files.
-    static bool isTemporaryName(const QByteArray &name);
+    // Removes temporary files that a killed rewrite of ours left in `folder` (see
+    // TempFile for how they are told from a user's files). Returns how many.
+    static int removeStaleTemporaries(const QString &folder) {
+        return TempFile::removeStale(folder);
+    }
 
 private:
+    bool insideWithin() const;
+    bool hasLockWaiters() const;
     static zip_int64_t callback(void *self, void *data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t handle(void *data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t read(void *data, zip_uint64_t len);
 
     int fd_ = -1;
     Identity identity_;
-    mode_t mode_ = 0;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
+    QByteArray path_;     // as it was opened
     QByteArray realPath_; // the file itself, symbolic links resolved
     quint64 readPos_ = 0;
     std::vector<char> cache_; // libzip's small reads come from here
     quint64 cacheStart_ = 0, cacheLength_ = 0;
     zip_error_t error_{};
 
-    int tempFd_ = -1;
-    QByteArray tempPath_;
+    TempFile temp_;
+    QByteArray within_;
     qint64 writebackFrom_ = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "common/entrypath.h"
 #include "common/fs.h"
 #include "common/like.h"
+#include "common/tempfile.h"
 #include "components/zipformat.h"
 #include "components/zipreading.h"
 #include "components/ziprewrite.h"
@@ -15,6 +16,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -393,58 +395,37 @@ int ZipComponent::markAddition(ZipOpened &archive) {
     return ZipOk;
 }
 
-int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
-    if (KeepRemovedIn.isEmpty() || rewrite.droppedCount() == 0)
-        return ZipOk;
-    const QString folder = KeepRemovedIn.left(KeepRemovedIn.lastIndexOf(u'/'));
-    if (!folder.isEmpty() && !Fs::makePath(folder))
-        return ZipCannotKeep;
-    ZipArchiveFile kept;
-    const auto progress = [this](qint64) { return !Abort; };
-    int error = 0;
-    if (Fs::exists(KeepRemovedIn)) {
-        // Added to, never overwritten: every record it holds goes into the new copy.
-        if (!kept.open(KeepRemovedIn))
-            return ZipCannotKeep;
-        const ZipLayout::Result layout = ZipLayout::check(kept.fd(), kept.size());
-        if (!layout.consistent)
-            return ZipCannotKeep;
-        const ZipArchiveFile::Identity read = kept.identity();
-        if (kept.beginRewrite(&read) != ZipOk)
-            return ZipCannotKeep;
-        if (rewrite.droppedInto(kept.fd(), &layout).write(kept.tempFd(), progress, &error) !=
-            ZipRewrite::Outcome::Written) {
-            kept.rollbackRewrite();
-            return Abort ? aborted() : int(ZipCannotKeep);
-        }
-        return kept.commitRewrite() == ZipOk ? int(ZipOk) : int(ZipCannotKeep);
+namespace {
+
+void syncFolder(const QByteArray &folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
     }
-    // A new archive, put in place only where nothing stands yet.
-    QByteArray temp = Fs::encode(KeepRemovedIn) + ".arcsweep-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return ZipCannotKeep;
-    bool ok = ::fchmod(fd, 0644) == 0 &&
-              rewrite.droppedInto(-1, nullptr).write(fd, progress, &error) ==
-                  ZipRewrite::Outcome::Written &&
-              ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD,
-                           Fs::encode(KeepRemovedIn).constData(), RENAME_NOREPLACE) == 0;
-    if (!ok) {
-        ::unlink(temp.constData());
-        return Abort ? aborted() : int(ZipCannotKeep);
-    }
-    const int dir = ::open(Fs::encode(folder.isEmpty() ? QStringLiteral("/") : folder).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return ZipOk;
 }
 
-namespace {
+QByteArray parentOf(const QByteArray &path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+// Makes the folder and any missing folders above it, each synced in its parent before
+// anything is written into it: a kept copy must not vanish with its folder after a
+// crash while the archive's rewrite stays.
+bool makeFolders(const QByteArray &folder) {
+    struct stat st {};
+    if (::stat(folder.constData(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    const QByteArray parent = parentOf(folder);
+    if (parent == folder || !makeFolders(parent))
+        return false;
+    if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
+        return false;
+    syncFolder(parent);
+    return true;
+}
+
 // Whether a written archive reads back with `entries` entries, through our own walk
 // and through libzip alike. Archives whose framing is ambiguous (end records in the
 // comment or in trailing bytes, say) can list soundly and yet come out of a rewrite as
@@ -461,23 +442,77 @@ bool readsBack(int fd, size_t entries) {
     // directory costs libzip some 300 bytes an entry) can be spared.
     const qint64 tailLen = std::min<qint64>(st.st_size, 22 + 0xffff);
     QByteArray tail(tailLen, Qt::Uninitialized);
-    if (zipformat::preadExactly(fd, quint64(st.st_size - tailLen), tail.data(), size_t(tailLen)) &&
+    // An emptied archive is always read again: it is only its end record and comment.
+    if (entries > 0 &&
+        zipformat::preadExactly(fd, quint64(st.st_size - tailLen), tail.data(), size_t(tailLen)) &&
         tail.count(QByteArrayView("PK\x05\x06", 4)) == 1)
         return true;
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
+    // Read the way a listing reads it: through our own source over the file.
+    ZipArchiveFile written;
+    if (!written.open(QStringLiteral("/proc/self/fd/%1").arg(fd)))
         return false;
-    int error = 0;
-    zip_t *za = zip_fdopen(copy, ZIP_RDONLY, &error); // owns `copy` once open
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t *source = written.createSource(&error);
+    zip_t *za = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+    zip_error_fini(&error);
     if (za == nullptr) {
-        ::close(copy);
+        if (source)
+            zip_source_free(source);
         return false;
     }
     const bool same = zip_get_num_entries(za, 0) == zip_int64_t(entries);
     zip_discard(za);
     return same;
 }
+
 } // namespace
+
+int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
+    if (KeepRemovedIn.isEmpty() || rewrite.droppedCount() == 0)
+        return ZipOk;
+    const QByteArray target = Fs::encode(KeepRemovedIn);
+    if (!makeFolders(parentOf(target)))
+        return ZipCannotKeep;
+    const auto progress = [this](qint64) { return !Abort; };
+    const auto failed = [this] { return Abort ? aborted() : int(ZipCannotKeep); };
+    int error = 0;
+    if (Fs::exists(KeepRemovedIn)) {
+        // Added to, never overwritten: every record it holds goes into the new copy.
+        ZipArchiveFile kept;
+        if (!kept.open(KeepRemovedIn))
+            return ZipCannotKeep;
+        const ZipLayout::Result layout = ZipLayout::check(kept.fd(), kept.size());
+        if (!layout.consistent)
+            return ZipCannotKeep;
+        const ZipRewrite added = rewrite.droppedInto(kept.fd(), &layout);
+        if (added.keptCount() == 0)
+            return ZipOk; // it holds every one of them already
+        const qint64 size = added.outputSize();
+        const ZipArchiveFile::Identity read = kept.identity();
+        if (kept.beginRewrite(&read, size) != ZipOk)
+            return ZipCannotKeep;
+        if (added.write(kept.tempFd(), progress, &error) != ZipRewrite::Outcome::Written ||
+            !kept.finishWriting() || !readsBack(kept.tempFd(), added.outputEntries())) {
+            kept.rollbackRewrite();
+            return failed();
+        }
+        return kept.commitRewrite() == ZipOk ? int(ZipOk) : int(ZipCannotKeep);
+    }
+    // A new archive, put in place only where nothing stands yet.
+    const ZipRewrite alone = rewrite.droppedInto(-1, nullptr);
+    TempFile temp;
+    if (!temp.create(target, alone.outputSize(), 0644))
+        return ZipCannotKeep;
+    if (alone.write(temp.fd(), progress, &error) != ZipRewrite::Outcome::Written ||
+        !temp.finish() ||
+        ::renameat2(AT_FDCWD, temp.path().constData(), AT_FDCWD, target.constData(),
+                    RENAME_NOREPLACE) != 0)
+        return failed(); // `temp` removes itself
+    temp.release();
+    syncFolder(parentOf(target));
+    return ZipOk;
+}
 
 int ZipComponent::applyChanges(ZipOpened &archive) {
     if (!archive.rewrite || !archive.rewrite->changes())
@@ -486,16 +521,16 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
         return ZipCannotWrite;
     if (Abort)
         return aborted();
-    // What goes is kept first: a kill after this leaves the entries in both places.
-    if (!archive.file.isStillAtItsPath())
-        return ZipChanged;
-    if (const int rc = keepRemoved(*archive.rewrite))
-        return rc;
-    const ZipArchiveFile::Identity read = archive.file.identity();
-    if (const int rc = archive.file.beginRewrite(&read))
-        return rc;
     const ZipRewrite &rewrite = *archive.rewrite;
-    const double total = double(std::max<qint64>(rewrite.outputSize(), 1));
+    const qint64 size = rewrite.outputSize();
+    // Locked and checked first: records are kept only for a rewrite that can go ahead.
+    const ZipArchiveFile::Identity read = archive.file.identity();
+    const QString within = RewriteWithin.isEmpty() ? QString() : Fs::realPath(RewriteWithin);
+    if (!RewriteWithin.isEmpty() && within.isEmpty())
+        return ZipChanged;
+    if (const int rc = archive.file.beginRewrite(&read, size, Fs::encode(within)))
+        return rc;
+    const double total = double(std::max<qint64>(size, 1));
     int error = 0;
     const ZipRewrite::Outcome outcome = rewrite.write(
         archive.file.tempFd(),
@@ -509,9 +544,24 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
         archive.file.rollbackRewrite();
         return outcome == ZipRewrite::Outcome::Failed ? int(ZipCannotWrite) : aborted();
     }
+    if (!archive.file.finishWriting()) {
+        archive.file.rollbackRewrite();
+        return ZipCannotWrite;
+    }
     if (!readsBack(archive.file.tempFd(), rewrite.outputEntries())) {
         archive.file.rollbackRewrite();
         return ZipUnsupported;
+    }
+    // What goes is kept before the archive changes: a kill after this leaves the
+    // entries in both places, never in neither.
+    if (const int rc = keepRemoved(rewrite)) {
+        archive.file.rollbackRewrite();
+        return rc;
+    }
+    // A stop that came during the syncs still abandons the rewrite.
+    if (Abort) {
+        archive.file.rollbackRewrite();
+        return aborted();
     }
     const int rc = archive.file.commitRewrite();
     if (rc == ZipOk)

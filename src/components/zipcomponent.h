@@ -48,6 +48,9 @@ public:
     // archive at this path (added after what it holds, never overwriting it), synced;
     // if that cannot be done the rewrite does not happen (ZipCannotKeep).
     QString KeepRemovedIn;
+    // When set, a rewrite goes only to an archive that lies below this folder (links
+    // resolved) at the moment it is put in place.
+    QString RewriteWithin;
 
     int ListEntries();
     int DeleteEntries();

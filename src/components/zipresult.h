@@ -18,7 +18,9 @@ enum ZipResult : int {
     ZipChanged = 507,          // the archive changed since it was read, or another program is
                                // rewriting it: left as it is
     ZipCannotKeep = 508,       // the removed entries could not be kept first: nothing changed
-    ZipSplitSegment = 509,     // a segment of a split or spanned set: neither tested nor damaged
+    ZipNotWritable = 509,      // this user may not write the archive in place (permissions,
+                               // read-only volume, immutable file): not rewritten
+    ZipSplitSegment = 510,     // a segment of a split or spanned set: neither tested nor damaged
 };
 
 inline bool isDamageCode(int code) {

@@ -3,8 +3,11 @@
 #include "components/blockreader.h"
 #include "components/zipformat.h"
 
+#include <QMultiHash>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <libdeflate.h>
 #include <memory>
 #include <unistd.h>
@@ -16,6 +19,10 @@ namespace {
 using namespace zipformat;
 
 constexpr quint64 kCopyChunk = 8ull << 20;
+// What a split or spanned set's first segment may start with: "PK\7\8", or "PK00" for a
+// set that turned out to need one segment only.
+constexpr quint32 kSplitMarker = 0x08074b50;
+constexpr quint32 kSplitMarker00 = 0x30304b50;
 
 void put16(QByteArray &out, quint16 v) {
     out.append(char(v & 0xff));
@@ -139,7 +146,8 @@ ZipNewEntry ZipNewEntry::fromData(const QByteArray &name, const QByteArray &data
 }
 
 struct ZipRewrite::Plan {
-    quint64 leading = 0; // bytes in front of the first entry
+    quint64 leadingFrom = 0; // where the bytes kept in front of the first entry begin
+    quint64 leading = 0;     // and how many there are
     struct Span {
         int fd;
         quint64 from, length;
@@ -149,6 +157,7 @@ struct ZipRewrite::Plan {
     std::vector<quint64> addedOffset;            // per added entry
     quint64 dirStart = 0, dirSize = 0, count = 0;
     bool zip64 = false;
+    bool emptied = false; // no entry left: the plain empty archive
     quint64 zip64RecordLen = 0;
     quint64 tailLength = 0; // the end record and what follows it
     quint64 size = 0;       // of the whole new archive
@@ -195,6 +204,51 @@ bool ZipRewrite::changes() const {
     return !added_.empty() || droppedCount() > 0;
 }
 
+std::vector<quint64> ZipRewrite::spanLengths(const Part &part) {
+    const std::vector<ZipLayout::Entry> &map = part.layout->map;
+    std::vector<quint64> lengths(map.size(), 0);
+    for (size_t k = 0; k < part.physical.size(); ++k) {
+        const size_t i = part.physical[k];
+        const quint64 end =
+            k + 1 < part.physical.size() ? map[part.physical[k + 1]].local : part.layout->dirOffset;
+        lengths[i] = end - map[i].local;
+    }
+    return lengths;
+}
+
+namespace {
+
+// A central record without what depends on where its entry lies: the local header
+// offset is blanked wherever it is stored. Empty when it cannot be read.
+QByteArray placelessCentral(int fd, const ZipLayout::Entry &e) {
+    QByteArray record(qsizetype(e.centralLen), Qt::Uninitialized);
+    if (!preadExactly(fd, e.central, record.data(), size_t(record.size())))
+        return {};
+    record.replace(42, 4, QByteArray(4, '\0'));
+    if (e.zip64Offset)
+        record.replace(e.offsetAt, 8, QByteArray(8, '\0'));
+    if (e.offsetCopyAt != 0)
+        record.replace(e.offsetCopyAt, 8, QByteArray(8, '\0'));
+    return record;
+}
+
+// Whether two files hold the same bytes over `length` bytes from the given offsets.
+bool sameBytes(int fdA, quint64 a, int fdB, quint64 b, quint64 length) {
+    constexpr quint64 kBlock = 1 << 20;
+    QByteArray x(qsizetype(std::min(length, kBlock)), Qt::Uninitialized), y = x;
+    for (quint64 done = 0; done < length;) {
+        const size_t n = size_t(std::min(length - done, kBlock));
+        if (!preadExactly(fdA, a + done, x.data(), n) ||
+            !preadExactly(fdB, b + done, y.data(), n) ||
+            std::memcmp(x.constData(), y.constData(), n) != 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+} // namespace
+
 ZipRewrite ZipRewrite::droppedInto(int existingFd, const ZipLayout::Result *existing) const {
     ZipRewrite kept;
     if (existing != nullptr)
@@ -204,14 +258,57 @@ ZipRewrite ZipRewrite::droppedInto(int existingFd, const ZipLayout::Result *exis
     Part removed = parts_[0];
     for (size_t i = 0; i < removed.dropped.size(); ++i)
         removed.dropped[i] = !parts_[0].dropped[i];
+    // A record the earlier copy already holds, byte for byte, is not kept twice (a kill
+    // between keeping and rewriting leaves it in both places, and the next run removes
+    // it again).
+    if (existing != nullptr) {
+        const Part &earlier = kept.parts_[0];
+        const std::vector<quint64> earlierSpans = spanLengths(earlier),
+                                   removedSpans = spanLengths(removed);
+        QMultiHash<QByteArray, size_t> held;
+        for (size_t j = 0; j < existing->map.size(); ++j)
+            held.insert(placelessCentral(existingFd, existing->map[j]), j);
+        const std::vector<ZipLayout::Entry> &map = removed.layout->map;
+        for (size_t i = 0; i < map.size(); ++i) {
+            if (removed.dropped[i])
+                continue;
+            const QByteArray central = placelessCentral(removed.fd, map[i]);
+            for (auto it = held.constFind(central);
+                 !central.isEmpty() && it != held.cend() && it.key() == central; ++it) {
+                const ZipLayout::Entry &e = existing->map[it.value()];
+                if (earlierSpans[it.value()] == removedSpans[i] &&
+                    sameBytes(existingFd, e.local, removed.fd, map[i].local, removedSpans[i])) {
+                    removed.dropped[i] = true;
+                    break;
+                }
+            }
+        }
+    }
     kept.parts_.push_back(std::move(removed));
     return kept;
+}
+
+size_t ZipRewrite::keptCount() const {
+    size_t n = 0;
+    for (size_t p = frameless_ ? 0 : 1; p < parts_.size(); ++p)
+        n += size_t(std::count(parts_[p].dropped.cbegin(), parts_[p].dropped.cend(), false));
+    return n;
 }
 
 ZipRewrite::Plan ZipRewrite::plan() const {
     Plan p;
     const Part &frame = parts_[0];
     p.leading = frameless_ ? 0 : frame.layout->firstLocal();
+    p.emptied = !frameless_ && outputEntries() == 0;
+    // A split archive's marker in front of the first entry belongs to entries: an empty
+    // archive that starts with one is taken for a broken split set.
+    char marker[4];
+    if (p.emptied && p.leading >= 4 && preadExactly(frame.fd, 0, marker, 4) &&
+        (le32(reinterpret_cast<const uchar *>(marker)) == kSplitMarker ||
+         le32(reinterpret_cast<const uchar *>(marker)) == kSplitMarker00)) {
+        p.leadingFrom = 4;
+        p.leading -= 4;
+    }
     quint64 pos = p.leading;
     for (const Part &part : parts_) {
         const std::vector<ZipLayout::Entry> &map = part.layout->map;
@@ -248,7 +345,9 @@ ZipRewrite::Plan ZipRewrite::plan() const {
         pos += quint64(46 + added_[k].name.size() + (p.addedOffset[k] >= 0xffffffff ? 12 : 0));
     p.count += added_.size();
     p.dirSize = pos - p.dirStart;
-    const bool had64 = !frameless_ && frame.layout->zip64Record != ZipLayout::None;
+    // An emptied archive is the plain one: its Zip64 end records go (other readers refuse
+    // an archive that holds nothing but a Zip64 end).
+    const bool had64 = !frameless_ && !p.emptied && frame.layout->zip64Record != ZipLayout::None;
     p.zip64 = had64 || p.count >= 0xffff || p.dirSize >= 0xffffffff || p.dirStart >= 0xffffffff;
     if (p.zip64) {
         p.zip64RecordLen = had64 ? frame.layout->zip64Locator - frame.layout->zip64Record : 56;
@@ -320,7 +419,7 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
     };
     const auto outcome = [&] { return cancelled ? Outcome::Cancelled : Outcome::Failed; };
 
-    if (!copy(frame.fd, 0, p.leading))
+    if (!copy(frame.fd, p.leadingFrom, p.leading))
         return outcome();
     for (const Plan::Span &span : p.spans)
         if (!copy(span.fd, span.from, span.length))
@@ -381,7 +480,7 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
         if (!readAt(frame.fd, frame.layout->endRecord, tail.data(), size_t(tail.size()), error))
             return Outcome::Failed;
     }
-    const bool had64 = !frameless_ && frame.layout->zip64Record != ZipLayout::None;
+    const bool had64 = !frameless_ && !p.emptied && frame.layout->zip64Record != ZipLayout::None;
     if (p.zip64) {
         const quint64 recordPos = quint64(out);
         QByteArray record;
@@ -422,6 +521,10 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
     if (get32(tail, 0) != kEndSig) {
         *error = EIO;
         return Outcome::Failed;
+    }
+    if (p.emptied) {
+        set16(tail, 4, 0); // this disk, and the disk where the directory starts
+        set16(tail, 6, 0);
     }
     field16(8, p.count);
     field16(10, p.count);

@@ -52,7 +52,10 @@ public:
 
     // The archive of the records this rewrite drops: after the entries of `existing`
     // (open at `existingFd`), or alone with a bare end record when `existing` is null.
+    // A dropped record that `existing` already holds byte for byte is not added again.
     ZipRewrite droppedInto(int existingFd, const ZipLayout::Result *existing) const;
+    // For such an archive: how many records it adds to `existing`.
+    size_t keptCount() const;
 
     // The size of the new archive, computed without writing it.
     qint64 outputSize() const;
@@ -75,6 +78,8 @@ private:
     struct Plan;
     ZipRewrite() = default;
     static Part partOf(int fd, const ZipLayout::Result &layout);
+    // Each entry's local record length, up to the next record or the directory.
+    static std::vector<quint64> spanLengths(const Part &part);
     Plan plan() const;
 
     std::vector<Part> parts_;

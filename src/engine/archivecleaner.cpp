@@ -190,8 +190,11 @@ bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     zip.KeepRemovedIn = keep.isEmpty() || !path.startsWith(start_)
                             ? QString()
                             : keep + u'/' + path.mid(start_.size());
+    // Only into the tree, whatever a link has come to name since the listing.
+    zip.RewriteWithin = tree_;
     const int result = zip.ApplyChanges();
     zip.KeepRemovedIn.clear();
+    zip.RewriteWithin.clear();
     if (result == ZipOk)
         return true;
     // Nothing was written: the archive is as it was, and its purges and its repair did
@@ -201,6 +204,9 @@ bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     showPurged();
     if (result == ZipChanged)
         files_.logError(QStringLiteral("Changed zip ") + Fs::lower(path));
+    else if (result == ZipNotWritable)
+        files_.logError(QStringLiteral("Not rewritten, the archive may not be written: ") +
+                        Fs::lower(path));
     else if (result == ZipCannotKeep)
         files_.logError(QStringLiteral("Not purged, the entries could not be kept: ") +
                         Fs::lower(path));

@@ -5,6 +5,7 @@
 #include "common/commandline.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
+#include "common/tempfile.h"
 #include "common/textfile.h"
 #include "components/diskinfo.h"
 #include "components/zipcomponent.h"
@@ -129,6 +130,13 @@ void CleanRun::startRun() {
         return;
     }
     cleaner_.setTree(Fs::realPath(startFolder), startFolder);
+    // What a killed run of ours left beside its own files and in the keep folder goes
+    // first (the tree's folders are cleared as the walk reaches them).
+    if (!state.DryRun) {
+        TempFile::removeStale(state.AppFolder);
+        if (!state.KeepPurged.isEmpty())
+            TempFile::removeStale(state.KeepPurged, true);
+    }
     yielder_.reset();
     yielder_.clearCounts();
     loadPurgeList();

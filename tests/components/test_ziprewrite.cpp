@@ -1,5 +1,6 @@
 // A rewrite copies what it keeps byte for byte, replaces the archive only while it is
 // the file that was read, and the one rewrite of gathered changes applies them all.
+#include "common/tempfile.h"
 #include "components/blockreader.h"
 #include "components/ziparchivefile.h"
 #include "components/zipcomponent.h"
@@ -8,14 +9,18 @@
 #include "rawzip.h"
 #include "zipfixtures.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <gtest/gtest.h>
 
@@ -111,18 +116,82 @@ TEST_F(Rewrite, KeptEntriesNamesExtraFieldsAndDataStayByteForByte) {
     EXPECT_EQ(folder(), QStringList{"Odd Archive.ZIP"}); // no temporary file left
 }
 
-TEST_F(Rewrite, AnArchiveEmptiedKeepsItsLeadingDataAndComment) {
-    RawZip z = rawZip({rawEntry("One.TXT", "1"), rawEntry("Two.TXT", "2", true)});
-    z.prefix = "#!/bin/sh\nexit 0\n";
-    z.comment = "comment of the emptied archive";
-    const QString path = place(z);
-    ASSERT_EQ(remove(path, "*.*"), ZipOk);
-    const QByteArray after = fileBytes(path);
-    EXPECT_TRUE(after.startsWith(z.prefix));
-    EXPECT_TRUE(after.endsWith(z.comment));
+// Emptied, an archive is the plain 22-byte empty archive after its leading data (a
+// split set's marker is not leading data), with its comment.
+TEST_F(Rewrite, AnArchiveEmptiedIsThePlainEmptyArchiveWithItsLeadingDataAndComment) {
+    RawZip stub = rawZip({rawEntry("One.TXT", "1"), rawEntry("Two.TXT", "2", true)});
+    stub.prefix = "#!/bin/sh\nexit 0\n";
+    stub.comment = "comment of the emptied archive";
+    RawZip split = rawZip({rawEntry("One.TXT", "1")});
+    split.prefix = "PK00";
+    RawZip spanned = split;
+    spanned.prefix = QByteArray("PK\x07\x08", 4);
+    const struct {
+        const char *name;
+        QByteArray original, leading, comment;
+    } cases[] = {
+        {"Stub.ZIP", buildZip(stub), stub.prefix, stub.comment},
+        {"Split.ZIP", buildZip(split), {}, {}},
+        {"Spanned.ZIP", buildZip(spanned), {}, {}},
+        {"Zip64.ZIP", fileBytes(QStringLiteral(ARCSWEEP_CORPUS_DIR "/libzip/zip64.zip")), {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(c.name);
+        ASSERT_TRUE(writeFile(path, c.original));
+        int code = -1;
+        ASSERT_FALSE(listed(path, &code).isEmpty());
+        ASSERT_EQ(code, ZipOk);
+        ASSERT_EQ(remove(path, "*.*"), ZipOk);
+        QByteArray end("PK\x05\x06", 4);
+        end += QByteArray(12, '\0');
+        for (const quint32 v : {quint32(c.leading.size()), quint32(c.comment.size())})
+            end += QByteArray::fromRawData(reinterpret_cast<const char *>(&v), 4);
+        end.chop(2); // the comment length has two bytes
+        EXPECT_EQ(fileBytes(path), c.leading + end + c.comment);
+        EXPECT_TRUE(listed(path, &code).isEmpty());
+        EXPECT_EQ(code, ZipOk);
+    }
+}
+
+// 65,536 entries wrap the 16-bit count; one purged leaves 65,535, which only the Zip64
+// end records can hold.
+TEST_F(Rewrite, PurgingOneOf65536EntriesWritesTheZip64EndRecords) {
+    QList<RawEntry> entries;
+    for (int i = 0; i < 65536; ++i)
+        entries.append(rawEntry("E" + QByteArray::number(i), {}));
+    const QString path = place(rawZip(entries), "Many.ZIP");
+    ASSERT_EQ(remove(path, "e77"), ZipOk);
+    EXPECT_TRUE(fileBytes(path).contains(QByteArray("PK\x06\x06", 4)));
     int code = -1;
-    EXPECT_TRUE(listed(path, &code).isEmpty());
+    EXPECT_EQ(listed(path, &code).size(), 65535);
     EXPECT_EQ(code, ZipOk);
+    int error = 0;
+    zip_t *za = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    ASSERT_NE(za, nullptr) << error;
+    EXPECT_EQ(zip_get_num_entries(za, 0), 65535);
+    zip_discard(za);
+}
+
+// Kept in turn from two archives, where the second's removed record lies at the offset
+// at which the kept archive's directory starts: each record comes from its own file.
+TEST_F(Rewrite, RecordsKeptFromTwoArchivesInTurnComeEachFromItsOwnFile) {
+    const QString first =
+        place(rawZip({rawEntry("Junk.TXT", "first junk"), rawEntry("A.TXT", "a")}), "First.ZIP");
+    const QString second =
+        place(rawZip({rawEntry("Keep.TXT", "kept here!"), rawEntry("Junk.TXT", "other junk")}),
+              "Second.ZIP");
+    zip.KeepRemovedIn = dir.filePath("Kept Records/Both.ZIP");
+    ASSERT_EQ(remove(first, "junk.txt"), ZipOk);
+    // One local record (48 bytes, as long as the second's first), its central record, the end.
+    ASSERT_EQ(QFileInfo(zip.KeepRemovedIn).size(), 48 + 46 + 8 + 22);
+    ASSERT_EQ(remove(second, "junk.txt"), ZipOk);
+    bool ok = false;
+    const QList<ZipFixtureEntry> kept = readZip(zip.KeepRemovedIn, &ok);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(kept.size(), 2);
+    EXPECT_EQ(kept[0].data, "first junk");
+    EXPECT_EQ(kept[1].data, "other junk");
 }
 
 TEST_F(Rewrite, AnArchiveInTheCommentStaysTheComment) {
@@ -253,18 +322,89 @@ TEST_F(Rewrite, AnArchiveAnotherProgramIsRewritingIsLeftToIt) {
     EXPECT_EQ(readZip(path).size(), 1);
 }
 
+// A program that waits for the archive's lock (flock, or an fcntl lock for writing)
+// while the rewrite runs would get it on the replaced file and write there: the rewrite
+// gives way, and the program's write lands in the archive at the path.
+TEST_F(Rewrite, AProgramWaitingForTheLockHasTheArchiveLeftToIt) {
+    const QString append = QStringLiteral("printf more >> \"$0\"");
+    const QString python = QStringLiteral("import fcntl, sys\nf = open(sys.argv[1], 'ab')\n"
+                                          "fcntl.lockf(f, fcntl.LOCK_EX)\nf.write(b'more')\n");
+    const struct {
+        const char *how;
+        QString program;
+        QStringList arguments;
+    } waiters[] = {{"flock", "flock", {"-x", "{}", "sh", "-c", append, "{}"}},
+                   {"fcntl", "python3", {"-c", python, "{}"}}};
+    for (const auto &w : waiters) {
+        SCOPED_TRACE(w.how);
+        const QString path = place(
+            rawZip({rawEntry("Keep.BIN", randomBytes(3 << 20, 4)), rawEntry("Purge.TXT", "p")}),
+            "Waited On.ZIP");
+        const QByteArray before = fileBytes(path);
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        char id[64];
+        std::snprintf(id, sizeof id, " %02x:%02x:%llu ", major(st.st_dev), minor(st.st_dev),
+                      static_cast<unsigned long long>(st.st_ino));
+        const auto waiting = [&] {
+            QFile locks("/proc/locks");
+            if (!locks.open(QIODevice::ReadOnly))
+                return false;
+            for (const QByteArray &line : locks.readAll().split('\n'))
+                if (line.contains(" -> ") && line.contains(id))
+                    return true;
+            return false;
+        };
+        QProcess waiter;
+        bool queued = false;
+        const auto c = QObject::connect(&zip, &ZipComponent::Status, [&] {
+            if (waiter.state() != QProcess::NotRunning)
+                return;
+            QStringList arguments = w.arguments;
+            arguments.replaceInStrings("{}", path);
+            waiter.start(w.program, arguments);
+            waiter.waitForStarted();
+            QDeadlineTimer patience(30000);
+            while (!(queued = waiting()) && !patience.hasExpired() &&
+                   waiter.state() == QProcess::Running)
+                QThread::usleep(500);
+        });
+        EXPECT_EQ(remove(path, "purge.txt"), ZipChanged);
+        QObject::disconnect(c);
+        EXPECT_TRUE(queued) << "the program never waited for the lock";
+        EXPECT_TRUE(waiter.waitForFinished(30000));
+        EXPECT_EQ(fileBytes(path), before + "more");
+        EXPECT_EQ(folder(), QStringList{"Waited On.ZIP"});
+        QFile::remove(path);
+    }
+}
+
+// Only what a killed run of ours left is removed: a temporary file it made (name, mark
+// and owner), that no live process holds. A user's file of a similar name is no such
+// proof, nor is a temporary file of another user.
 TEST_F(Rewrite, OnlyOurOwnDeadTemporaryFilesAreRemoved) {
-    const QString ours = dir.filePath(".Killed.ZIP.arcsweep-Ab12Cd");
-    const QString live = dir.filePath(".Busy.ZIP.arcsweep-Zz99Yy");
+    const auto leftBehind = [&](const char *target) {
+        TempFile temp;
+        EXPECT_TRUE(temp.create(QFile::encodeName(dir.filePath(target)), 15, 0644));
+        EXPECT_EQ(::pwrite(temp.fd(), "half an archive", 15, 0), 15);
+        const QString path = QFile::decodeName(temp.path());
+        temp.release(); // as a kill leaves it
+        return path;
+    };
+    const QString ours = leftBehind("Killed.ZIP");
+    const QString live = leftBehind("Busy.ZIP");
+    const QString theirs = leftBehind("Other User.ZIP");
+    ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+    const QString lookalike = dir.filePath(".thesis.arcsweep-backup");
     const QString notOurs = dir.filePath(".Other.ZIP.partial");
     const QString visible = dir.filePath("Visible.ZIP.arcsweep-Ab12Cd");
-    for (const QString &p : {ours, live, notOurs, visible})
-        writeFile(p, "half an archive");
+    for (const QString &p : {lookalike, notOurs, visible})
+        writeFile(p, "the user's own");
     const int held = ::open(QFile::encodeName(live).constData(), O_RDONLY);
     ASSERT_EQ(::flock(held, LOCK_EX), 0); // a rewrite in progress holds its file
     EXPECT_EQ(ZipArchiveFile::removeStaleTemporaries(dir.path()), 1);
     EXPECT_FALSE(QFile::exists(ours));
-    for (const QString &p : {live, notOurs, visible})
+    for (const QString &p : {live, theirs, lookalike, notOurs, visible})
         EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
     ::close(held);
 }

@@ -5,8 +5,10 @@
 #include "unattended.h"
 
 #include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <random>
 
 using namespace arcsweep;
@@ -79,11 +81,12 @@ public:
         return isCleaned(a, now) ? State::Cleaned : State::Broken;
     }
 
-    // Temporary files of ours left anywhere in the tree.
-    QStringList temporaries() const {
+    // Temporary files of ours left anywhere in the tree (or in `folder`).
+    QStringList temporaries(const QString &folder = {}) const {
         QStringList found;
         QProcess find;
-        find.start(QStringLiteral("find"), {u_.tree, "-name", "*.arcsweep-*"});
+        find.start(QStringLiteral("find"),
+                   {folder.isEmpty() ? u_.tree : folder, "-name", "*.arcsweep-*"});
         find.waitForFinished();
         for (const QByteArray &line : find.readAllStandardOutput().split('\n'))
             if (!line.isEmpty())
@@ -92,6 +95,15 @@ public:
     }
 
     const QList<Archive> &archives() const { return archives_; }
+
+    // The records a cleaning removes by the purge list (the diz copies are a repair).
+    static QList<QByteArray> purgedNames(const Archive &a) {
+        QList<QByteArray> names;
+        for (const QByteArray &name : rawRecords(a.original).names)
+            if (name.toLower() == "junk.txt" || name.toLower().endsWith(".url"))
+                names.append(name);
+        return names;
+    }
 
 private:
     void add(const QString &relative, Kind kind, const RawZip &zip) {
@@ -192,6 +204,108 @@ TEST(CrashConsistency, KilledAtRandomMomentsNoArchiveIsLostOrDamaged) {
     EXPECT_TRUE(tree.temporaries().isEmpty()) << tree.temporaries().join(u' ').toStdString();
     for (const Archive &a : tree.archives())
         EXPECT_NE(tree.stateOf(a), State::Broken);
+}
+
+// Runs that keep the removed records, killed at one system call after another: at
+// syncs spread over a whole run and at each of the last ones (the run files), the moments
+// when a temporary file is complete and about to take its place. After every kill no
+// archive is broken and no purged record is missing from both the archive and its kept
+// copy. The temporary files the kills left in the keep folder and the data folder are
+// gathered, and the run that completes the job removes them all, leaving no record kept
+// twice.
+TEST(CrashConsistency, KilledAtSyncsOfRunsThatKeepRecordsNothingIsLostOrLeftBehind) {
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty())
+        GTEST_SKIP() << "strace is not installed";
+    Unattended u;
+    CrashTree tree(u);
+    const QString keep = u.root.filePath("Kept Records");
+    const QStringList keeping{"/bin/sh", "-c", "exec \"$0\" --keep-purged \"$KEEP\" \"$1\""};
+    const auto lostRecords = [&] {
+        QStringList lost;
+        for (const Archive &a : tree.archives()) {
+            if (a.kind != Kind::Purge && a.kind != Kind::Double)
+                continue;
+            QList<QByteArray> present = rawRecords(fileBytes(u.tree + u'/' + a.relative)).names;
+            present += rawRecords(fileBytes(keep + u'/' + a.relative)).names;
+            for (const QByteArray &name : CrashTree::purgedNames(a))
+                if (!present.contains(name))
+                    lost.append(a.relative + u' ' + QString::fromLatin1(name));
+        }
+        return lost;
+    };
+    // How many syncs a whole run makes.
+    tree.reset();
+    const QString trace = u.root.filePath("syncs.txt");
+    ASSERT_EQ(u.run(u.tree,
+                    QStringList{strace, "-f", "-qq", "-o", trace, "-e", "trace=fsync"} + keeping,
+                    {"KEEP=" + keep})
+                  .exitCode,
+              0);
+    const int syncs = int(fileBytes(trace).count("fsync("));
+    ASSERT_GT(syncs, 20);
+    QList<int> points;
+    for (int i = 0; i < 12; ++i)
+        points.append(1 + i * syncs / 12);
+    for (int n = syncs - 8; n <= syncs; ++n)
+        points.append(n);
+
+    // Leftovers of the keep folder and the data folder wait here, by their place.
+    const QString stash = u.root.filePath("Stash");
+    const auto move = [](const QString &from, const QString &to) {
+        QDir().mkpath(QFileInfo(to).path());
+        return QFile::rename(from, to);
+    };
+    QStringList stashed;
+    for (const int n : points) {
+        SCOPED_TRACE(n);
+        tree.reset();
+        QDir(keep).removeRecursively();
+        const QString inject = QStringLiteral("inject=fsync:signal=KILL:when=%1").arg(n);
+        const Finished killed = u.run(
+            u.tree,
+            QStringList{strace, "-f", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e", inject} +
+                keeping,
+            {"KEEP=" + keep});
+        ASSERT_TRUE(killed.ended);
+        for (const Archive &a : tree.archives())
+            EXPECT_NE(tree.stateOf(a), State::Broken) << a.relative.toStdString();
+        EXPECT_EQ(lostRecords(), QStringList());
+        for (const QString &folder : {keep, u.app})
+            for (const QString &left : tree.temporaries(folder)) {
+                const QString place = left.mid(u.root.path().size());
+                ASSERT_TRUE(move(left, stash + place));
+                stashed.append(place);
+            }
+    }
+    const auto in = [&](const QString &folder) {
+        return std::count_if(stashed.cbegin(), stashed.cend(), [&](const QString &place) {
+            return (u.root.path() + place).startsWith(folder + u'/');
+        });
+    };
+    std::printf("%d kills left %d temporary files in the keep folder, %d in the data folder\n",
+                int(points.size()), int(in(keep)), int(in(u.app)));
+    EXPECT_GT(in(keep), 0);
+    EXPECT_GT(in(u.app), 0);
+
+    // The last kill's tree, with every leftover put back: the completing run takes them away.
+    for (const QString &place : stashed)
+        ASSERT_TRUE(move(stash + place, u.root.path() + place));
+    const Finished next = u.run(u.tree, keeping, {"KEEP=" + keep});
+    ASSERT_EQ(next.exitCode, 0) << next.err.toStdString();
+    for (const QString &folder : {u.tree, keep, u.app})
+        EXPECT_EQ(tree.temporaries(folder), QStringList()) << folder.toStdString();
+    EXPECT_EQ(lostRecords(), QStringList());
+    for (const Archive &a : tree.archives()) {
+        if (a.kind != Kind::Purge)
+            continue;
+        EXPECT_EQ(tree.stateOf(a), State::Cleaned) << a.relative.toStdString();
+        QList<QByteArray> kept = rawRecords(fileBytes(keep + u'/' + a.relative)).names;
+        std::sort(kept.begin(), kept.end());
+        QList<QByteArray> once = CrashTree::purgedNames(a);
+        std::sort(once.begin(), once.end());
+        EXPECT_EQ(kept, once) << a.relative.toStdString();
+    }
 }
 
 } // namespace

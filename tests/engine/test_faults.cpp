@@ -7,9 +7,15 @@
 #include "common/numbertext.h"
 #include "common/textfile.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QThread>
 #include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <sys/stat.h>
 
 using namespace arcsweep;
 using namespace arcsweep::test;
@@ -27,6 +33,17 @@ QString largeArchive(Unattended &u, const QString &name) {
 
 QStringList temporariesIn(const QString &folder) {
     return QDir(folder).entryList({QStringLiteral(".*arcsweep-*")}, QDir::Files | QDir::Hidden);
+}
+
+// The program run with --keep-purged "$KEEP" (the environment gives the folder), after
+// any wrapper of its own.
+QStringList keeping(const QStringList &wrapper = {}) {
+    return wrapper + QStringList{"/bin/sh", "-c", "exec \"$0\" --keep-purged \"$KEEP\" \"$1\""};
+}
+
+ino_t inodeOf(const QString &path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 TEST(Faults, ASignalStopsTheRewriteRecordsTheRunAndExitsTwo) {
@@ -182,6 +199,232 @@ TEST(Faults, NamesThatAreNotUtf8AreCleanedByTheirBytes) {
         "Bad zip " + QFile::encodeName(u.tree).toLower() + "/caf\xe9 zips/d\xfcrer.zip\n";
     EXPECT_TRUE(done.errBytes.contains(expected)) << done.errBytes.toHex(' ').toStdString();
     QProcess::execute(QStringLiteral("rm"), {"-rf", u.tree}); // names Qt's own removal cannot spell
+}
+
+// Records are kept only for a rewrite that then goes ahead: not when the archive
+// cannot be written or another program holds it, and never twice when an archive comes
+// back with a record already kept (as a kill between keeping and rewriting leaves it).
+TEST(Faults, RecordsAreKeptOnlyForARewriteThatGoesAheadAndNeverTwice) {
+    for (const QByteArray why : {"read-only volume", "lock held", "put back after a kill"}) {
+        SCOPED_TRACE(why.constData());
+        Unattended u;
+        writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+        const QString keep = u.root.filePath("Kept Records");
+        std::unique_ptr<TmpfsMount> volume;
+        const QString relative = why == "read-only volume" ? "Read Only/Stuck.ZIP" : "Sub/Held.ZIP";
+        if (why == "read-only volume") {
+            volume = std::make_unique<TmpfsMount>(u.tree + "/Read Only");
+            if (!volume->mounted())
+                GTEST_SKIP() << "needs root to mount a tmpfs";
+        }
+        const QString archive = u.zip(relative, {"Junk.TXT", "Keep.TXT"});
+        if (volume)
+            ASSERT_TRUE(volume->makeReadOnly());
+        const QByteArray before = fileBytes(archive);
+        const int held = why == "lock held" ? ::open(QFile::encodeName(archive), O_RDONLY) : -1;
+        if (held >= 0)
+            ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        for (int run = 0; run < 2; ++run) {
+            const Finished done = u.run(u.tree, keeping(), {"KEEP=" + keep});
+            EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+            if (why == "put back after a kill")
+                writeFile(archive, before);
+            else
+                EXPECT_TRUE(done.err.contains(archive.toLower())) << done.err.toStdString();
+        }
+        if (held >= 0)
+            ::close(held);
+        const QString kept = keep + u'/' + relative;
+        EXPECT_EQ(QFile::exists(kept) ? Unattended::names(kept) : QStringList(),
+                  why == "put back after a kill" ? QStringList{"Junk.TXT"} : QStringList());
+        EXPECT_EQ(fileBytes(archive), before);
+    }
+}
+
+// Files whose names merely look like our temporary files are the user's: they stay in
+// the tree, in the keep folder and in the data folder.
+TEST(Faults, AUsersFilesNamedLikeOurTemporaryFilesStay) {
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    const QString archive = u.zip("Sub/Mixed.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString keep = u.root.filePath("Kept Records");
+    QDir().mkpath(keep + "/Sub");
+    const QStringList lookalikes{u.tree + "/Sub/.thesis.arcsweep-backup",
+                                 keep + "/Sub/.thesis.arcsweep-backup",
+                                 u.app + "/.thesis.arcsweep-backup"};
+    for (const QString &path : lookalikes)
+        ASSERT_TRUE(writeFile(path, "the user's own thesis"));
+    const Finished done = u.run(u.tree, keeping(), {"KEEP=" + keep});
+    ASSERT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_EQ(Unattended::names(archive), QStringList{"Keep.TXT"});
+    for (const QString &path : lookalikes)
+        EXPECT_EQ(fileBytes(path), "the user's own thesis") << path.toStdString();
+}
+
+// Run by a user who may write the shared folder but not an archive in it: that archive
+// is reported and left, and the user's own read-only archive comes out purged and
+// writable by its owner.
+TEST(Faults, AnArchiveThisUserMayNotWriteIsReportedAndLeftAsItWas) {
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (setpriv.isEmpty() || ::geteuid() != 0)
+        GTEST_SKIP() << "needs root and setpriv to run the program as an unprivileged user";
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    const QString theirs = u.zip("Shared/A Theirs.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString mine = u.zip("Shared/B Mine.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QByteArray theirsBefore = fileBytes(theirs);
+    for (const QString &folder : {u.app, u.tree, u.tree + "/Shared"})
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(mine).constData(), 0444), 0);
+
+    const Finished done =
+        u.run(u.tree, {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    ASSERT_EQ(done.exitCode, 0) << done.err.toStdString();
+    struct stat st {};
+    EXPECT_EQ(fileBytes(theirs), theirsBefore);
+    ASSERT_EQ(::stat(QFile::encodeName(theirs).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_TRUE(
+        done.err.contains("Not rewritten, the archive may not be written: " + theirs.toLower()))
+        << done.err.toStdString();
+    EXPECT_EQ(Unattended::names(mine), QStringList{"Keep.TXT"});
+    ASSERT_EQ(::stat(QFile::encodeName(mine).constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+// The archive behind a link was tested ahead through the link; the link is removed
+// before the archive's turn comes: nothing outside the tree is rewritten.
+TEST(Faults, ALinkRemovedAfterItsTargetWasTestedAheadLeadsNoRewriteOutOfTheTree) {
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    const QString large = u.tree + "/A Large.ZIP";
+    ASSERT_TRUE(
+        writeRawZip(large, rawZip({rawEntry("Large.BIN", randomBytes(1 << 20, 3).repeated(48)),
+                                   rawEntry("Junk.TXT", "junk")})));
+    const ino_t largeBefore = inodeOf(large);
+    QDir().mkpath(u.root.filePath("Outside"));
+    const QString target = u.root.filePath("Outside/Target.ZIP");
+    ASSERT_TRUE(writeZip(target, {{"Junk.TXT", "junk"}, {"Keep.TXT", "keep"}}));
+    const QByteArray targetBefore = fileBytes(target);
+    const QString link = u.tree + "/B Link.ZIP";
+    ASSERT_TRUE(QFile::link(target, link));
+
+    QProcess process;
+    u.start(process, u.tree);
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
+    const auto opened = [&] {
+        for (const QString &fd :
+             QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            if (QFile::symLinkTarget(fds + u'/' + fd) == target)
+                return true;
+        return false;
+    };
+    QDeadlineTimer patience(60000);
+    bool seen = false;
+    while (!(seen = opened()) && !process.waitForFinished(1) && !patience.hasExpired()) {
+    }
+    ASSERT_TRUE(seen) << "the target was never opened";
+    ::kill(pid_t(process.processId()), SIGSTOP);
+    // Still at the first archive, which is rewritten before the link's turn.
+    const bool inTime = inodeOf(large) == largeBefore;
+    if (inTime)
+        QFile::remove(link);
+    ::kill(pid_t(process.processId()), SIGCONT);
+    ASSERT_TRUE(process.waitForFinished(120000));
+    if (!inTime)
+        GTEST_SKIP() << "the run passed the first archive before the link could be removed";
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(fileBytes(target), targetBefore);
+    EXPECT_EQ(Unattended::names(large), QStringList{"Large.BIN"});
+}
+
+// At the system calls: the rewritten archive and a kept copy are synced before they are
+// renamed into place and their folders after it, and every folder made for the kept
+// copy is synced in its parent, all before the archive's rewrite is put in place.
+TEST(Faults, RewritesAndKeptCopiesAreSyncedAroundTheirRenamesAndNewKeepFoldersInTheirParents) {
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty())
+        GTEST_SKIP() << "strace is not installed";
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    u.zip("Sub Dir/Mixed.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString keep = u.root.filePath("Kept Records");
+    const QString trace = u.root.filePath("trace.txt");
+    const Finished done =
+        u.run(u.tree,
+              keeping({strace, "-f", "-y", "-qq", "-s", "4096", "-o", trace, "-e",
+                       "trace=fsync,fdatasync,rename,renameat,renameat2,mkdir,mkdirat"}),
+              {"KEEP=" + keep});
+    ASSERT_EQ(done.exitCode, 0) << done.err.toStdString();
+    QList<QByteArray> calls = fileBytes(trace).split('\n');
+    const auto find = [&](const std::function<bool(const QByteArray &)> &is, qsizetype from = 0) {
+        for (qsizetype i = from; i < calls.size(); ++i)
+            if (is(calls[i]) && !calls[i].contains("= -1"))
+                return i;
+        return qsizetype(-1);
+    };
+    const auto syncOf = [](const QString &path) {
+        const QByteArray fd = '<' + QFile::encodeName(path) + ">)";
+        return
+            [fd](const QByteArray &call) { return call.contains("fsync(") && call.contains(fd); };
+    };
+    const auto renameTo = [](const QString &path) {
+        const QByteArray name = '"' + QFile::encodeName(path) + '"';
+        return [name](const QByteArray &call) {
+            return call.contains("rename") && call.contains(name) && call.contains(".arcsweep-");
+        };
+    };
+    const auto syncOfTemporary = [](const QString &folder) {
+        const QByteArray fd = '<' + QFile::encodeName(folder) + "/.Mixed.ZIP.arcsweep-";
+        return
+            [fd](const QByteArray &call) { return call.contains("fsync(") && call.contains(fd); };
+    };
+    const qsizetype archivePut = find(renameTo(u.tree + "/Sub Dir/Mixed.ZIP"));
+    const qsizetype keptPut = find(renameTo(keep + "/Sub Dir/Mixed.ZIP"));
+    ASSERT_GE(archivePut, 0);
+    ASSERT_GE(keptPut, 0);
+    EXPECT_LT(keptPut, archivePut);
+    for (const auto &[put, folder] :
+         {std::pair{archivePut, u.tree + "/Sub Dir"}, std::pair{keptPut, keep + "/Sub Dir"}}) {
+        SCOPED_TRACE(folder.toStdString());
+        const qsizetype synced = find(syncOfTemporary(folder));
+        EXPECT_GE(synced, 0);
+        EXPECT_LT(synced, put);
+        EXPECT_GT(find(syncOf(folder), put), put);
+    }
+    EXPECT_LT(find(syncOf(keep + "/Sub Dir"), keptPut), archivePut);
+    for (const auto &[made, parent] :
+         {std::pair{keep, u.root.path()}, std::pair{keep + "/Sub Dir", keep}}) {
+        SCOPED_TRACE(made.toStdString());
+        const QByteArray name = '"' + QFile::encodeName(made) + '"';
+        const qsizetype mkdir =
+            find([&](const QByteArray &c) { return c.contains("mkdir") && c.contains(name); });
+        ASSERT_GE(mkdir, 0);
+        const qsizetype synced = find(syncOf(parent), mkdir);
+        EXPECT_GT(synced, mkdir);
+        EXPECT_LT(synced, archivePut);
+    }
+}
+
+// Another program moves a file to the archive's path in the last instant before the
+// rewrite exchanges the names: that file stays, and the archive is reported as changed.
+TEST(Faults, AFileMovedToThePathJustBeforeTheExchangeStays) {
+    Unattended u;
+    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+    const QString archive = u.zip("Swapped.ZIP", {"Junk.TXT", "Keep.TXT"});
+    const QString theirs = u.root.filePath("Theirs.ZIP");
+    ASSERT_TRUE(writeZip(theirs, {{"Theirs.TXT", "theirs"}, {"Junk.TXT", "junk"}}));
+    const QByteArray theirBytes = fileBytes(theirs);
+    const Finished done = u.run(u.tree, {},
+                                {"LD_PRELOAD=" ARCSWEEP_RENAMESHIM, "ARCSWEEP_SWAP_IN=" + theirs,
+                                 "ARCSWEEP_SWAP_AT=" + QFileInfo(archive).canonicalFilePath()});
+    ASSERT_EQ(done.exitCode, 0) << done.err.toStdString();
+    EXPECT_FALSE(QFile::exists(theirs)); // it was moved
+    EXPECT_EQ(fileBytes(archive), theirBytes);
+    EXPECT_TRUE(done.err.contains("Changed zip " + archive.toLower())) << done.err.toStdString();
+    EXPECT_TRUE(temporariesIn(u.tree).isEmpty()) << temporariesIn(u.tree).join(' ').toStdString();
 }
 
 } // namespace
