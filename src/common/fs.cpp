@@ -252,18 +252,21 @@ bool rename(const QString &from, const QString &to) {
     return std::rename(encode(from).constData(), encode(to).constData()) == 0;
 }
 
-bool makePath(const QString &folder) {
-    const QByteArray path = encode(folder);
-    // From the top down; a folder that another process makes meanwhile is as good.
-    for (qsizetype i = 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/')
+bool writeAll(int fd, const char *data, size_t length, off_t at) {
+    while (length > 0) {
+        const ssize_t n = ::pwrite(fd, data, length, at);
+        if (n < 0 && errno == EINTR)
             continue;
-        if (path[i - 1] == '/')
-            continue; // "//" or a trailing slash: nothing new to make
-        if (::mkdir(path.left(i).constData(), 0777) != 0 && errno != EEXIST)
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
             return false;
+        }
+        data += n;
+        length -= size_t(n);
+        at += n;
     }
-    return isDir(folder);
+    return true;
 }
 
 bool remove(const QString &path) {

@@ -47,9 +47,9 @@ void sortNames(QStringList &names);
 // file is writable by its owner afterwards.
 bool makeOwnerWritable(const QString &path);
 bool rename(const QString &from, const QString &to);
-// Makes the folder and every missing folder above it, by the path's bytes. True when
-// it is a folder afterwards.
-bool makePath(const QString &folder);
+// Writes all of `data` at offset `at` of `fd`, through short writes and interruptions.
+// False on failure, with errno set (ENOSPC for a write that took nothing).
+bool writeAll(int fd, const char *data, size_t length, off_t at);
 bool remove(const QString &path); // a file or a link, never a folder
 
 } // namespace arcsweep::Fs

@@ -28,20 +28,6 @@ static_assert(kMarkLength == 32);
 // still proved ours.
 constexpr char kMarkAttribute[] = "user.arcsweep.temporary";
 
-bool writeAll(int fd, const char *data, size_t length, off_t at) {
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, data, length, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= size_t(n);
-        at += n;
-    }
-    return true;
-}
-
 bool hasMarkAttribute(int fd) {
     char value[kMarkLength];
     return ::fgetxattr(fd, kMarkAttribute, value, sizeof value) == kMarkLength &&
@@ -117,7 +103,7 @@ bool TempFile::create(const QByteArray &target, qint64 contentSize, mode_t mode)
     finished_ = false;
     // Held while it is written: a later run that meets it knows it is in use.
     ::flock(fd_, LOCK_EX | LOCK_NB);
-    if (!writeAll(fd_, kContentMark, size_t(kMarkLength), off_t(contentSize)) ||
+    if (!Fs::writeAll(fd_, kContentMark, size_t(kMarkLength), off_t(contentSize)) ||
         ::fchmod(fd_, mode) != 0) {
         discard();
         return false;
@@ -141,18 +127,23 @@ bool TempFile::finish() {
     return finished_;
 }
 
+// Clean-up leaves errno as the failure that led to it set it: the cause is reported.
 void TempFile::release() {
+    const int cause = errno;
     if (fd_ >= 0) {
         unmark(fd_); // in place now, or gone
         ::close(fd_);
     }
     fd_ = -1;
     path_.clear();
+    errno = cause;
 }
 
 void TempFile::discard() {
+    const int cause = errno;
     if (!path_.isEmpty())
         ::unlink(path_.constData());
+    errno = cause;
     release();
 }
 

@@ -135,20 +135,8 @@ WriteResult replaceFile(const QString &path, const QByteArray &bytes) {
     errno = 0;
     if (!temp.create(target, bytes.size(), mode))
         return failure();
-    const char *data = bytes.constData();
-    size_t left = size_t(bytes.size());
-    off_t at = 0;
-    while (left > 0) {
-        errno = 0;
-        const ssize_t n = ::pwrite(temp.fd(), data, left, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failure();
-        data += n;
-        left -= size_t(n);
-        at += n;
-    }
+    if (!Fs::writeAll(temp.fd(), bytes.constData(), size_t(bytes.size()), 0))
+        return failure();
     errno = 0;
     if (!temp.finish() || ::rename(temp.path().constData(), target.constData()) != 0)
         return failure();

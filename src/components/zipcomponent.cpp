@@ -116,15 +116,9 @@ public:
     }
 
     bool write(const char *data, size_t len) {
-        while (len > 0) {
-            const ssize_t put = ::write(fd_, data, len);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return false;
-            data += put;
-            len -= size_t(put);
-        }
+        if (!Fs::writeAll(fd_, data, len, written_))
+            return false;
+        written_ += off_t(len);
         return true;
     }
 
@@ -154,6 +148,7 @@ public:
 private:
     int dirFd_ = -1;
     int fd_ = -1;
+    off_t written_ = 0;
     QByteArray name_;
 };
 

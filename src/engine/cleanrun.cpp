@@ -2,7 +2,6 @@
 
 #include "common/appstate.h"
 #include "common/commandline.h"
-#include "common/commandline.h"
 #include "common/desktopservices.h"
 #include "common/fs.h"
 #include "common/tempfile.h"
