@@ -122,8 +122,7 @@ void TempFile::unmark(int fd) {
 
 bool TempFile::finish() {
     if (!finished_)
-        finished_ = fd_ >= 0 && ::fsync(fd_) == 0 && ::ftruncate(fd_, off_t(contentSize_)) == 0 &&
-                    ::fsync(fd_) == 0;
+        finished_ = fd_ >= 0 && ::ftruncate(fd_, off_t(contentSize_)) == 0 && ::fsync(fd_) == 0;
     return finished_;
 }
 

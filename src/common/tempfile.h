@@ -37,8 +37,9 @@ public:
     int fd() const { return fd_; }
     const QByteArray &path() const { return path_; }
 
-    // Syncs the content, cuts the mark off and syncs again: what is left is exactly the
-    // content, durable, ready to be renamed into place. Once done, does nothing more.
+    // Cuts the mark off and syncs once: what is left is exactly the content, durable,
+    // ready to be renamed into place (two syncs a rewrite in all, with the folder's after
+    // the rename). Once done, does nothing more.
     // False on failure.
     bool finish();
     // The file has been renamed away: closes it without removing anything.

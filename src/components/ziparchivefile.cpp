@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -43,6 +45,26 @@ void syncFolder(const QByteArray &folder) {
     }
 }
 
+// A path with nothing to resolve: absolute, no "." or ".." and no doubled or trailing
+// separator. Where such a path holds no link, it is its own real path.
+bool isPlain(const QByteArray &path) {
+    return path.startsWith('/') && !path.contains("//") && !path.contains("/./") &&
+           !path.contains("/../") && !path.endsWith("/.") && !path.endsWith("/..") &&
+           (path.size() == 1 || !path.endsWith('/'));
+}
+
+// Opens a plain path in one look-up that fails where any part of it is a symbolic link
+// (the usual case: a realpath() would read each part as a link first). -1 on failure,
+// including a kernel without openat2: the caller then takes the long way.
+int openWithoutLinks(const QByteArray &path, int flags) {
+    if (!isPlain(path))
+        return -1;
+    open_how how{};
+    how.flags = quint64(flags);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    return int(::syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof how));
+}
+
 bool identityAt(const QByteArray &path, ZipArchiveFile::Identity &id) {
     struct stat st {};
     if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -70,13 +92,21 @@ ZipArchiveFile::~ZipArchiveFile() {
 
 bool ZipArchiveFile::open(const QString &path) {
     zip_error_init(&error_);
-    char resolved[PATH_MAX];
-    if (path.isEmpty() || ::realpath(Fs::encode(path).constData(), resolved) == nullptr)
+    if (path.isEmpty())
         return false;
     path_ = Fs::encode(path);
-    realPath_ = resolved;
     // Non-blocking so that a FIFO named like an archive cannot hang the open.
-    fd_ = ::open(resolved, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    constexpr int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    fd_ = openWithoutLinks(path_, flags);
+    if (fd_ >= 0) {
+        realPath_ = path_;
+    } else {
+        char resolved[PATH_MAX];
+        if (::realpath(path_.constData(), resolved) == nullptr)
+            return false;
+        realPath_ = resolved;
+        fd_ = ::open(resolved, flags);
+    }
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         closeFd(fd_);
@@ -175,6 +205,16 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
 bool ZipArchiveFile::isStillAtItsPath() const {
     // Resolved again: a link removed or pointed elsewhere since the open no longer
     // leads to the file that was read.
+    if (realPath_ == path_) {
+        const int fd = openWithoutLinks(path_, O_PATH | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st {};
+            const bool same =
+                ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Identity::of(st) == identity_;
+            ::close(fd);
+            return same;
+        }
+    }
     char resolved[PATH_MAX];
     Identity now;
     return ::realpath(path_.constData(), resolved) != nullptr && realPath_ == resolved &&
