@@ -252,6 +252,19 @@ bool rename(const QString &from, const QString &to) {
     return std::rename(encode(from).constData(), encode(to).constData()) == 0;
 }
 
+QByteArray folderOf(const QByteArray &path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash <= 0 ? QByteArray("/") : path.left(slash);
+}
+
+void syncFolder(const QByteArray &folder) {
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 bool writeAll(int fd, const char *data, size_t length, off_t at) {
     while (length > 0) {
         const ssize_t n = ::pwrite(fd, data, length, at);

@@ -124,8 +124,6 @@ WriteResult replaceFile(const QString &path, const QByteArray &bytes) {
     if (real.isEmpty())
         return WriteResult::failure(ENOENT);
     const QByteArray target = Fs::encode(real);
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folder = slash <= 0 ? QByteArray("/") : target.left(slash);
     struct stat st {};
     const mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
     // Each failure returns with the errno of the call that failed (read before `temp`
@@ -141,11 +139,7 @@ WriteResult replaceFile(const QString &path, const QByteArray &bytes) {
     if (!temp.finish() || ::rename(temp.path().constData(), target.constData()) != 0)
         return failure();
     temp.release();
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    Fs::syncFolder(Fs::folderOf(target));
     return {};
 }
 

@@ -31,20 +31,6 @@ bool closeFd(int &fd) {
     return ok;
 }
 
-QByteArray folderOf(const QByteArray &path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
-
-// Makes the folder entry of a rename durable; the new file is in place either way.
-void syncFolder(const QByteArray &folder) {
-    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-}
-
 // A path with nothing to resolve: absolute, no "." or ".." and no doubled or trailing
 // separator. Where such a path holds no link, it is its own real path.
 bool isPlain(const QByteArray &path) {
@@ -336,7 +322,7 @@ int ZipArchiveFile::commitRewrite() {
         rollbackRewrite();
         return failure == ENOENT ? ZipChanged : ZipCannotWrite;
     }
-    syncFolder(folderOf(realPath_));
+    Fs::syncFolder(Fs::folderOf(realPath_));
     return ZipOk;
 }
 

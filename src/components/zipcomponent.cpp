@@ -392,19 +392,6 @@ int ZipComponent::markAddition(ZipOpened &archive) {
 
 namespace {
 
-void syncFolder(const QByteArray &folder) {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-QByteArray parentOf(const QByteArray &path) {
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
-
 // Makes the folder and any missing folders above it, each synced in its parent before
 // anything is written into it: a kept copy must not vanish with its folder after a
 // crash while the archive's rewrite stays.
@@ -412,12 +399,12 @@ bool makeFolders(const QByteArray &folder) {
     struct stat st {};
     if (::stat(folder.constData(), &st) == 0)
         return S_ISDIR(st.st_mode);
-    const QByteArray parent = parentOf(folder);
+    const QByteArray parent = Fs::folderOf(folder);
     if (parent == folder || !makeFolders(parent))
         return false;
     if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
         return false;
-    syncFolder(parent);
+    Fs::syncFolder(parent);
     return true;
 }
 
@@ -467,7 +454,7 @@ int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
     if (KeepRemovedIn.isEmpty() || rewrite.droppedCount() == 0)
         return ZipOk;
     const QByteArray target = Fs::encode(KeepRemovedIn);
-    if (!makeFolders(parentOf(target)))
+    if (!makeFolders(Fs::folderOf(target)))
         return ZipCannotKeep;
     const auto progress = [this](qint64) { return !Abort; };
     const auto failed = [this] { return Abort ? aborted() : int(ZipCannotKeep); };
@@ -505,7 +492,7 @@ int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
                     RENAME_NOREPLACE) != 0)
         return failed(); // `temp` removes itself
     temp.release();
-    syncFolder(parentOf(target));
+    Fs::syncFolder(Fs::folderOf(target));
     return ZipOk;
 }
 
