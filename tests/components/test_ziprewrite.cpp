@@ -46,6 +46,13 @@ QByteArray unicodePath(const QByteArray &raw, const QByteArray &utf8) {
 
 class Rewrite : public ::testing::Test {
 protected:
+    // An archive of 65,536 empty entries "E0".."E65535": one more than the 16-bit count holds.
+    QString placeMany(const QString &name) {
+        QList<RawEntry> entries;
+        for (int i = 0; i < 65536; ++i)
+            entries.append(rawEntry("E" + QByteArray::number(i), {}));
+        return place(rawZip(entries), name);
+    }
     QString place(const RawZip &zip, const QString &name = QStringLiteral("Odd Archive.ZIP")) {
         const QString path = dir.filePath(name);
         EXPECT_TRUE(writeRawZip(path, zip));
@@ -127,10 +134,7 @@ TEST_F(Rewrite, AnArchiveEmptiedIsThePlainEmptyArchiveWithItsLeadingDataAndComme
     RawZip spanned = split;
     spanned.prefix = QByteArray("PK\x07\x08", 4);
     // A Zip64 archive of our own: 65,535 entries left of 65,536 need the Zip64 end records.
-    QList<RawEntry> many;
-    for (int i = 0; i < 65536; ++i)
-        many.append(rawEntry("E" + QByteArray::number(i), {}));
-    const QString zip64 = place(rawZip(many), "Zip64 Source.ZIP");
+    const QString zip64 = placeMany("Zip64 Source.ZIP");
     ASSERT_EQ(remove(zip64, "e0"), ZipOk);
     ASSERT_TRUE(fileBytes(zip64).contains(QByteArray("PK\x06\x06", 4)));
     const struct {
@@ -164,10 +168,7 @@ TEST_F(Rewrite, AnArchiveEmptiedIsThePlainEmptyArchiveWithItsLeadingDataAndComme
 // 65,536 entries wrap the 16-bit count; one purged leaves 65,535, which only the Zip64
 // end records can hold.
 TEST_F(Rewrite, PurgingOneOf65536EntriesWritesTheZip64EndRecords) {
-    QList<RawEntry> entries;
-    for (int i = 0; i < 65536; ++i)
-        entries.append(rawEntry("E" + QByteArray::number(i), {}));
-    const QString path = place(rawZip(entries), "Many.ZIP");
+    const QString path = placeMany("Many.ZIP");
     ASSERT_EQ(remove(path, "e77"), ZipOk);
     EXPECT_TRUE(fileBytes(path).contains(QByteArray("PK\x06\x06", 4)));
     int code = -1;

@@ -265,8 +265,8 @@ TEST(Faults, AUsersFilesNamedLikeOurTemporaryFilesStay) {
 // is reported and left, and the user's own read-only archive comes out purged and
 // writable by its owner.
 TEST(Faults, AnArchiveThisUserMayNotWriteIsReportedAndLeftAsItWas) {
-    const QString setpriv = QStandardPaths::findExecutable("setpriv");
-    if (setpriv.isEmpty() || ::geteuid() != 0)
+    const QString setpriv = Unattended::setprivAsRoot();
+    if (setpriv.isEmpty())
         GTEST_SKIP() << "needs root and setpriv to run the program as an unprivileged user";
     Unattended u;
     writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");

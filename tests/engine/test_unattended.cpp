@@ -141,8 +141,8 @@ TEST(UnattendedRun, AMissingFolderCleansNothing) {
 }
 
 TEST(UnattendedRun, FoldersItMayNotEnterOrWriteAreSkippedAndTheRestIsCleaned) {
-    const QString setpriv = QStandardPaths::findExecutable("setpriv");
-    if (setpriv.isEmpty() || ::geteuid() != 0)
+    const QString setpriv = Unattended::setprivAsRoot();
+    if (setpriv.isEmpty())
         GTEST_SKIP() << "needs root and setpriv to run the program as an unprivileged user";
     Unattended u;
     writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");

@@ -10,9 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace arcsweep::test {
 
@@ -75,6 +77,12 @@ public:
         done.errBytes = process.readAllStandardError();
         done.err = QString::fromLocal8Bit(done.errBytes);
         return done;
+    }
+
+    // setpriv, to run the program as an unprivileged user; empty where that cannot be
+    // done (not root, or no setpriv): the test then skips.
+    static QString setprivAsRoot() {
+        return ::geteuid() == 0 ? QStandardPaths::findExecutable("setpriv") : QString();
     }
 
     QString appFile(const char *name) const { return appFile(app, name); }
