@@ -4,7 +4,7 @@
 //   listbench list ARCHIVE             runs ListEntries and prints the seconds it took,
 //                                      the result code and the number of entries
 
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 
 namespace arcsweep::bench {
 

@@ -7,7 +7,7 @@
 // APPFOLDER holds purge.txt; the run writes its files there as the program does.
 
 #include "common/appstate.h"
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "quietdesktop.h"
 #include "engine/cleanrun.h"
 #include "shell/form1.h"

@@ -19,9 +19,9 @@
 // begins, whichever comes first (the others).
 
 #include "common/appstate.h"
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "quietdesktop.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "engine/cleanrun.h"
 #include "shell/form1.h"
 #include "windows/form4.h"

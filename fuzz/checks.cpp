@@ -2,7 +2,7 @@
 
 #include "common/fs.h"
 #include "common/like.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 
 #include <QCryptographicHash>
 #include <QList>

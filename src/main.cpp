@@ -1,7 +1,7 @@
 #include "common/appfolder.h"
 #include "common/appstate.h"
 #include "common/commandline.h"
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "common/fs.h"
 #include "shell/form1.h"
 #include "shell/signalstop.h"

@@ -7,9 +7,9 @@
 // running, each window is also taken from the screen with the frame the window manager drew around
 // it (Form1-framed.png), together with where the window sits on the screen.
 #include "common/appstate.h"
-#include "common/desktopservices.h"
-#include "components/dirlistbox.h"
-#include "components/filelistbox.h"
+#include "controls/desktopservices.h"
+#include "controls/dirlistbox.h"
+#include "controls/filelistbox.h"
 #include "shell/form1.h"
 #include "shell/form1_view.h"
 #include "verify/form6.h"

@@ -2,11 +2,9 @@
 
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
-#include "common/desktopservices.h"
 #include "common/fs.h"
-#include "components/diskinfo.h"
-#include "components/ziparchivefile.h"
-#include "components/zipcomponent.h"
+#include "zip/ziparchivefile.h"
+#include "zip/zipcomponent.h"
 #include "engine/purgematcher.h"
 #include "engine/runfiles.h"
 #include "engine/runhost.h"
@@ -43,9 +41,7 @@ void ArchiveCleaner::applyDamageRule(const QString &path, bool logIt, bool mayRe
     rule.mayRename = [this, mayRename, dry](const QString &realPath) {
         if (!mayRename || dry || host_.state().Closing)
             return false;
-        DiskInfo &disk = host_.diskInfo();
-        disk.setDriveLetter(realPath);
-        return disk.DriveCheck() > 2;
+        return host_.driveCheck(realPath) > 2;
     };
     rule.apply(path);
     host_.state().Totals.BadZips += 1;
@@ -55,9 +51,7 @@ void ArchiveCleaner::CleanFolderArchives() {
     AppState &state = host_.state();
     // An interactive run without a purge list leaves the folder alone.
     if (!state.unattended() && !QFileInfo::exists(state.file(DataFile::PurgeList))) {
-        if (state.desktop)
-            state.desktop->messageBox(host_.messageParent(), QStringLiteral("No purge list exists"),
-                                      QStringLiteral("Arcsweep error"), MsgIcon::Exclamation);
+        host_.showError(QStringLiteral("No purge list exists"));
         return;
     }
     // The real folder for file operations; texts show it lower-cased.

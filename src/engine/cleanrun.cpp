@@ -2,12 +2,10 @@
 
 #include "common/appstate.h"
 #include "common/commandline.h"
-#include "common/desktopservices.h"
 #include "common/fs.h"
 #include "common/tempfile.h"
 #include "common/textfile.h"
-#include "components/diskinfo.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "engine/runhost.h"
 
 #include <cstdio>
@@ -93,9 +91,7 @@ void CleanRun::startRun() {
         refuse(QStringLiteral("the folder does not exist or cannot be entered"));
         return;
     }
-    DiskInfo &disk = host_.diskInfo();
-    disk.setDriveLetter(state.unattended() ? commandFolder : host_.drive());
-    if (disk.DriveCheck() <= 2) {
+    if (host_.driveCheck(state.unattended() ? commandFolder : host_.drive()) <= 2) {
         host_.setProgressStyle(0);
         host_.setProgressCaption(QStringLiteral("Read-only drive"));
         refuse(QStringLiteral("Read-only drive"));
@@ -120,11 +116,10 @@ void CleanRun::startRun() {
                                            "folder or holds it: nothing was cleaned")
                                 .arg(Fs::display(state.KeepPurged));
         state.Running = false;
-        if (state.unattended() || !state.desktop)
+        if (state.unattended())
             refuse(why);
         else
-            state.desktop->messageBox(host_.messageParent(), why, QStringLiteral("Arcsweep error"),
-                                      MsgIcon::Exclamation);
+            host_.showError(why);
         exitStatus_ = 1;
         return;
     }
@@ -221,8 +216,8 @@ void CleanRun::endOfRun() {
         files_.check(statsLog, RunFiles::appendStatsRecord(statsLog, record));
     }
     exitStatus_ = 0;
-    if (totals.BadZips != 0 && state.desktop)
-        state.desktop->playSound(state.file(DataFile::ErrorWave), false);
+    if (totals.BadZips != 0)
+        host_.playSound(state.file(DataFile::ErrorWave));
     // An unattended run prints its record instead of showing it.
     if (state.unattended()) {
         for (const QString &line : record)

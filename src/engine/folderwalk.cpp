@@ -2,7 +2,7 @@
 
 #include "common/appstate.h"
 #include "common/fs.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "engine/archivecleaner.h"
 #include "engine/runfiles.h"
 #include "engine/runhost.h"

@@ -4,12 +4,9 @@
 #include <QEventLoop>
 #include <QString>
 
-class QWidget;
-
 namespace arcsweep {
 
 class ZipComponent;
-class DiskInfo;
 struct AppState;
 
 // What the clean-all run needs of the main window. Form1 implements it; the engine
@@ -21,7 +18,9 @@ public:
 
     virtual AppState &state() = 0;
     virtual ZipComponent &zip() = 0;  // XceedZip1
-    virtual DiskInfo &diskInfo() = 0; // DiskInfo1
+    // DiskInfo1 pointed at the volume that holds the path: 3 ready and writable, 2
+    // read-only, 0 no such volume.
+    virtual int driveCheck(const QString &pathOnVolume) = 0;
 
     // Browser: Drive1, Dir1, File1.
     virtual QString drive() const = 0; // Drive1's volume root
@@ -60,7 +59,10 @@ public:
 
     virtual void archiveTest() = 0;       // the main window's selected-archive test
     virtual void yield() = 0;             // let pending window events run
-    virtual QWidget *messageParent() = 0; // the window the run's message boxes stand over
+    // A message box over the window ("Arcsweep error", exclamation); nothing once the
+    // program is closing.
+    virtual void showError(const QString &text) = 0;
+    virtual void playSound(const QString &wavePath) = 0; // without waiting for its end
     // Sleeps until at least one event has arrived and has been handled: the statistics
     // wait uses it so that waiting costs no processor time.
     virtual void waitForEvents() {

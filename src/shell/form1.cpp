@@ -3,11 +3,12 @@
 #include "shell/form1.h"
 
 #include "common/fs.h"
-#include "components/aniicon.h"
-#include "components/dirlistbox.h"
-#include "components/drivelistbox.h"
-#include "components/filelistbox.h"
-#include "components/sspanel.h"
+#include "controls/aniicon.h"
+#include "controls/desktopservices.h"
+#include "controls/dirlistbox.h"
+#include "controls/drivelistbox.h"
+#include "controls/filelistbox.h"
+#include "controls/sspanel.h"
 #include "engine/cleanrun.h"
 #include "shell/form1_view.h"
 #include "shell/windowloss.h"
@@ -212,6 +213,19 @@ void Form1::keyPressEvent(QKeyEvent *event) {
 
 QString Form1::drive() const {
     return Drive1->Drive();
+}
+int Form1::driveCheck(const QString &pathOnVolume) {
+    DiskInfo1.setDriveLetter(pathOnVolume);
+    return DiskInfo1.DriveCheck();
+}
+void Form1::showError(const QString &text) {
+    if (state_.desktop)
+        state_.desktop->messageBox(this, text, QStringLiteral("Arcsweep error"),
+                                   MsgIcon::Exclamation);
+}
+void Form1::playSound(const QString &wavePath) {
+    if (state_.desktop)
+        state_.desktop->playSound(wavePath, false);
 }
 void Form1::setDrive(const QString &pathOnVolume) {
     Drive1->setDrive(pathOnVolume);

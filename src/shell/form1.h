@@ -2,8 +2,8 @@
 
 #include "common/appstate.h"
 #include "common/settingsfile.h"
-#include "components/diskinfo.h"
-#include "components/zipcomponent.h"
+#include "controls/diskinfo.h"
+#include "zip/zipcomponent.h"
 #include "engine/runhost.h"
 #include "windows/form3.h"
 #include "windows/form4.h"
@@ -106,7 +106,7 @@ public:
     // RunHost.
     AppState &state() override { return state_; }
     ZipComponent &zip() override { return *XceedZip1; }
-    DiskInfo &diskInfo() override { return DiskInfo1; }
+    int driveCheck(const QString &pathOnVolume) override;
     QString drive() const override;
     void setDrive(const QString &pathOnVolume) override;
     QString dirPath() const override;
@@ -136,7 +136,8 @@ public:
     void setErrorsMenuEnabled(bool enabled) override;
     void archiveTest() override { ArchiveTest(); }
     void yield() override;
-    QWidget *messageParent() override { return this; }
+    void showError(const QString &text) override;
+    void playSound(const QString &wavePath) override;
     void showStatistics(const QString &savedFolder) override;
     void afterStatistics() override;
 

@@ -3,13 +3,13 @@
 #include "shell/form1.h"
 
 #include "common/damagedarchiverule.h"
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "common/fs.h"
 #include "common/inputhold.h"
 #include "common/like.h"
-#include "components/dirlistbox.h"
-#include "components/filelistbox.h"
-#include "components/sspanel.h"
+#include "controls/dirlistbox.h"
+#include "controls/filelistbox.h"
+#include "controls/sspanel.h"
 
 #include <QCoreApplication>
 #include <QListWidget>

@@ -3,11 +3,11 @@
 #include "shell/form1.h"
 
 #include "common/fs.h"
-#include "components/dirlistbox.h"
-#include "components/diskinfo.h"
-#include "components/drivelistbox.h"
-#include "components/filelistbox.h"
-#include "components/sspanel.h"
+#include "controls/dirlistbox.h"
+#include "controls/diskinfo.h"
+#include "controls/drivelistbox.h"
+#include "controls/filelistbox.h"
+#include "controls/sspanel.h"
 
 #include <QListWidget>
 #include <QMenu>

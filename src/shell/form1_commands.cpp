@@ -1,7 +1,7 @@
 // The main window's remaining menu commands: logs, help, web page, About.
 #include "shell/form1.h"
 
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "common/inputhold.h"
 #include "windows/form3.h"
 

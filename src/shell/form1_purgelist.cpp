@@ -1,13 +1,13 @@
 // The main window's Add to the purge list and the command that opens the list.
 #include "shell/form1.h"
 
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "common/like.h"
 #include "common/purgelistadd.h"
-#include "common/selectedentries.h"
-#include "components/dirlistbox.h"
-#include "components/filelistbox.h"
-#include "components/sspanel.h"
+#include "controls/selectedentries.h"
+#include "controls/dirlistbox.h"
+#include "controls/filelistbox.h"
+#include "controls/sspanel.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #include "shell/form1_view.h"
 
-#include "components/dirlistbox.h"
-#include "components/diskinfo.h"
-#include "components/filelistbox.h"
-#include "components/sspanel.h"
+#include "controls/dirlistbox.h"
+#include "controls/diskinfo.h"
+#include "controls/filelistbox.h"
+#include "controls/sspanel.h"
 #include "shell/form1.h"
 #include "verify/form6.h"
 #include "viewer/entryview.h"

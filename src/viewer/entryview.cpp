@@ -4,10 +4,10 @@
 
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "common/entrypath.h"
 #include "common/fs.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "viewer/cp437.h"
 #include "viewer/form2.h"
 #include "viewer/textviewer.h"

@@ -1,13 +1,13 @@
 #include "viewer/form2.h"
 
 #include "common/like.h"
-#include "common/selectedentries.h"
-#include "common/windowplace.h"
+#include "controls/selectedentries.h"
+#include "controls/windowplace.h"
 
 #include "common/appstate.h"
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 #include "common/purgelistadd.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "viewer/entryview.h"
 #include "viewer/textviewer.h"
 #include "viewer/viewercaller.h"

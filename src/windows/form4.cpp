@@ -1,9 +1,9 @@
 #include "windows/form4.h"
 
 #include "common/appstate.h"
-#include "common/desktopservices.h"
-#include "components/aniicon.h"
-#include "components/sspanel.h"
+#include "controls/desktopservices.h"
+#include "controls/aniicon.h"
+#include "controls/sspanel.h"
 
 #include <QCloseEvent>
 #include <QFrame>

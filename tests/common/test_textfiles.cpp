@@ -1,6 +1,5 @@
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
-#include "common/desktopservices.h"
 #include "common/numbertext.h"
 #include "common/purgelistadd.h"
 #include "common/textfile.h"
@@ -97,40 +96,12 @@ TEST(NumberText, ReadsLeadingNumbersAndFields) {
     EXPECT_EQ(NumberText::delimitedFields(QStringLiteral("\"/a,b\",c"), 1), QStringList{"/a,b"});
 }
 
-TEST(WaveFile, DurationComesFromTheHeader) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Tone.wav"));
-    // 8 kHz, 8-bit mono: byte rate 8000; 4000 data bytes = 500 ms.
-    QByteArray wav = "RIFF";
-    auto u32 = [](quint32 v) {
-        QByteArray b(4, 0);
-        for (int i = 0; i < 4; ++i)
-            b[i] = char((v >> (8 * i)) & 0xff);
-        return b;
-    };
-    auto u16 = [](quint16 v) {
-        QByteArray b(2, 0);
-        b[0] = char(v & 0xff);
-        b[1] = char(v >> 8);
-        return b;
-    };
-    wav += u32(36 + 4000) + "WAVE" + "fmt " + u32(16) + u16(1) + u16(1) + u32(8000) + u32(8000) +
-           u16(1) + u16(8) + "data" + u32(4000) + QByteArray(4000, char(128));
-    writeBytes(path, wav);
-    EXPECT_EQ(waveDurationMs(path), 500);
-    writeBytes(path, "not a wave");
-    EXPECT_EQ(waveDurationMs(path), 0);
-    EXPECT_EQ(waveDurationMs(dir.filePath(QStringLiteral("None.wav"))), 0);
-}
-
 class PurgeListAddTest : public ::testing::Test {
 protected:
     void SetUp() override {
         state.AppFolder = dir.path();
-        state.desktop = &desktop;
     }
     QTemporaryDir dir;
-    ScriptedDesktopServices desktop;
     AppState state;
     QStringList deleted;
     QList<QPair<QString, bool>> handled;

@@ -6,8 +6,8 @@
 
 #include "appfixture.h"
 #include "common/textfile.h"
-#include "components/drivelistbox.h"
-#include "components/sspanel.h"
+#include "controls/drivelistbox.h"
+#include "controls/sspanel.h"
 #include "engine/cleanrun.h"
 #include "windows/form4.h"
 

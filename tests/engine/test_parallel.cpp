@@ -3,7 +3,7 @@
 #include "rawzip.h"
 #include "runfixture.h"
 
-#include "components/filelistbox.h"
+#include "controls/filelistbox.h"
 
 #include <QDirIterator>
 #include <QProcess>

@@ -1,8 +1,8 @@
 #include "appfixture.h"
 
-#include "components/aniicon.h"
-#include "components/drivelistbox.h"
-#include "components/sspanel.h"
+#include "controls/aniicon.h"
+#include "controls/drivelistbox.h"
+#include "controls/sspanel.h"
 
 #include "windows/form3.h"
 

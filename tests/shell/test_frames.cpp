@@ -3,7 +3,7 @@
 #include "../viewer/viewerfixture.h"
 
 #include "common/fs.h"
-#include "components/sspanel.h"
+#include "controls/sspanel.h"
 #include "engine/cleanrun.h"
 #include "windows/form3.h"
 

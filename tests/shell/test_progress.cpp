@@ -2,7 +2,7 @@
 // lets no input in meanwhile, and drops the input given meanwhile.
 #include "appfixture.h"
 
-#include "components/sspanel.h"
+#include "controls/sspanel.h"
 
 #include <QMouseEvent>
 #include <QProgressBar>

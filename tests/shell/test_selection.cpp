@@ -4,7 +4,7 @@
 #include "capture.h"
 
 #include "common/textfile.h"
-#include "components/sspanel.h"
+#include "controls/sspanel.h"
 
 #include <QPushButton>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #include "capture.h"
 #include "mounts.h"
 
-#include "components/diskinfo.h"
+#include "controls/diskinfo.h"
 
 #include <QPushButton>
 

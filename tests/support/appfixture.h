@@ -5,9 +5,9 @@
 // main window. Header-only so that only window-level tests pull in the whole program.
 
 #include "common/appstate.h"
-#include "common/desktopservices.h"
-#include "components/dirlistbox.h"
-#include "components/filelistbox.h"
+#include "controls/desktopservices.h"
+#include "controls/dirlistbox.h"
+#include "controls/filelistbox.h"
 #include "shell/form1.h"
 #include "userinput.h"
 #include "zipfixtures.h"

@@ -1,6 +1,6 @@
 #include "../viewer/viewerfixture.h"
 
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 
 #include <QGroupBox>
 #include <QLabel>

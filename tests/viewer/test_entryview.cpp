@@ -1,7 +1,7 @@
 #include "viewerfixture.h"
 
-#include "components/filelistbox.h"
-#include "components/sspanel.h"
+#include "controls/filelistbox.h"
+#include "controls/sspanel.h"
 #include "viewer/entryview.h"
 
 #include <QFontInfo>

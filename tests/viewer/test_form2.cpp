@@ -1,6 +1,6 @@
 #include "viewerfixture.h"
 
-#include "components/sspanel.h"
+#include "controls/sspanel.h"
 
 #include <QProcess>
 #include <QScreen>

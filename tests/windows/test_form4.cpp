@@ -1,6 +1,6 @@
 #include "common/appstate.h"
-#include "common/desktopservices.h"
-#include "components/aniicon.h"
+#include "controls/desktopservices.h"
+#include "controls/aniicon.h"
 #include "windows/form4.h"
 
 #include <QFontDatabase>

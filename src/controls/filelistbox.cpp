@@ -1,4 +1,4 @@
-#include "components/filelistbox.h"
+#include "controls/filelistbox.h"
 
 #include "common/fs.h"
 

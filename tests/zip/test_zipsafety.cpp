@@ -2,7 +2,7 @@
 // killed process) must leave the original archive byte for byte; hostile files
 // must give their proper code.
 
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "zipfixtures.h"
 
 #include <QDir>

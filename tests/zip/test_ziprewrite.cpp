@@ -1,11 +1,11 @@
 // A rewrite copies what it keeps byte for byte, replaces the archive only while it is
 // the file that was read, and the one rewrite of gathered changes applies them all.
 #include "common/tempfile.h"
-#include "components/blockreader.h"
-#include "components/ziparchivefile.h"
-#include "components/zipcomponent.h"
-#include "components/zipreading.h"
-#include "components/ziptestahead.h"
+#include "zip/blockreader.h"
+#include "zip/ziparchivefile.h"
+#include "zip/zipcomponent.h"
+#include "zip/zipreading.h"
+#include "zip/ziptestahead.h"
 #include "rawzip.h"
 #include "zipfixtures.h"
 

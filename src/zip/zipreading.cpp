@@ -1,4 +1,4 @@
-#include "components/zipreading.h"
+#include "zip/zipreading.h"
 
 #include <malloc.h>
 

@@ -1,4 +1,4 @@
-#include "components/sspanel.h"
+#include "controls/sspanel.h"
 
 #include <QLabel>
 #include <QMouseEvent>

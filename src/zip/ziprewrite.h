@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/ziplayout.h"
+#include "zip/ziplayout.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,6 +1,6 @@
-#include "components/drivelistbox.h"
+#include "controls/drivelistbox.h"
 
-#include "components/diskinfo.h"
+#include "controls/diskinfo.h"
 
 #include <QAbstractItemView>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "components/aniicon.h"
+#include "controls/aniicon.h"
 
 #include <QPainter>
 #include <QTimerEvent>

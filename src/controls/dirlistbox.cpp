@@ -1,4 +1,4 @@
-#include "components/dirlistbox.h"
+#include "controls/dirlistbox.h"
 
 #include "common/fs.h"
 

@@ -2,7 +2,7 @@
 // and adding, and what Abort and re-entrant calls do.
 
 #include "common/like.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "rawzip.h"
 #include "zipfixtures.h"
 

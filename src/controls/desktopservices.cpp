@@ -1,4 +1,4 @@
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 
 #include "common/fs.h"
 #include "common/inputhold.h"

@@ -1,7 +1,7 @@
-#include "components/ziplayout.h"
+#include "zip/ziplayout.h"
 
-#include "components/blockreader.h"
-#include "components/zipformat.h"
+#include "zip/blockreader.h"
+#include "zip/zipformat.h"
 
 #include <algorithm>
 #include <cerrno>

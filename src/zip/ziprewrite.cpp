@@ -1,7 +1,7 @@
-#include "components/ziprewrite.h"
+#include "zip/ziprewrite.h"
 
-#include "components/blockreader.h"
-#include "components/zipformat.h"
+#include "zip/blockreader.h"
+#include "zip/zipformat.h"
 
 #include <QMultiHash>
 

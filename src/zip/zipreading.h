@@ -4,10 +4,10 @@
 // reading through libzip and mapped by our own walk, and the test of its entries'
 // data. Internal to the component.
 
-#include "components/ziparchivefile.h"
-#include "components/zipcomponent.h"
-#include "components/ziplayout.h"
-#include "components/ziprewrite.h"
+#include "zip/ziparchivefile.h"
+#include "zip/zipcomponent.h"
+#include "zip/ziplayout.h"
+#include "zip/ziprewrite.h"
 
 #include <QSet>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/zipformat.h"
+#include "zip/zipformat.h"
 
 #include <cstring>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "components/ziparchivefile.h"
+#include "zip/ziparchivefile.h"
 
 #include "common/fs.h"
-#include "components/zipformat.h"
-#include "components/zipresult.h"
+#include "zip/zipformat.h"
+#include "zip/zipresult.h"
 
 #include <QFile>
 #include <algorithm>

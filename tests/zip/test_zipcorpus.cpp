@@ -2,7 +2,7 @@
 // three independent readers (Info-ZIP unzip, Python's zipfile, 7-Zip) judge each file.
 
 #include "common/like.h"
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 #include "zipfixtures.h"
 
 #include <QDir>

@@ -1,13 +1,13 @@
-#include "components/zipcomponent.h"
+#include "zip/zipcomponent.h"
 
 #include "common/entrypath.h"
 #include "common/fs.h"
 #include "common/like.h"
 #include "common/tempfile.h"
-#include "components/zipformat.h"
-#include "components/zipreading.h"
-#include "components/ziprewrite.h"
-#include "components/ziptestahead.h"
+#include "zip/zipformat.h"
+#include "zip/zipreading.h"
+#include "zip/ziprewrite.h"
+#include "zip/ziptestahead.h"
 
 #include <QDateTime>
 #include <QDir>

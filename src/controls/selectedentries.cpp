@@ -1,4 +1,4 @@
-#include "common/selectedentries.h"
+#include "controls/selectedentries.h"
 
 #include <QItemSelectionModel>
 #include <QListWidget>

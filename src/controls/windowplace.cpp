@@ -1,4 +1,4 @@
-#include "common/windowplace.h"
+#include "controls/windowplace.h"
 
 #include <QGuiApplication>
 #include <QScreen>

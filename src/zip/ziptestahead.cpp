@@ -1,6 +1,6 @@
-#include "components/ziptestahead.h"
+#include "zip/ziptestahead.h"
 
-#include "components/zipreading.h"
+#include "zip/zipreading.h"
 
 #include <algorithm>
 #include <atomic>

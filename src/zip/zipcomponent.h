@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/zipresult.h"
+#include "zip/zipresult.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -3,7 +3,7 @@
 #include "capture.h"
 #include "zipfixtures.h"
 
-#include "common/desktopservices.h"
+#include "controls/desktopservices.h"
 
 #include <QDir>
 #include <QFile>
@@ -111,6 +111,32 @@ TEST_F(Opener, AnOpenerThatSucceedsSaysNothingAndGetsThePathWhole) {
     EXPECT_EQ(fileBytes(got), QByteArray("/App Folder/Arcsweep.html"));
     waitUntil([] { return false; }, 300); // its report has had time to arrive
     EXPECT_TRUE(desktop.boxes.isEmpty());
+}
+
+TEST(WaveFile, DurationComesFromTheHeader) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Tone.wav"));
+    // 8 kHz, 8-bit mono: byte rate 8000; 4000 data bytes = 500 ms.
+    QByteArray wav = "RIFF";
+    auto u32 = [](quint32 v) {
+        QByteArray b(4, 0);
+        for (int i = 0; i < 4; ++i)
+            b[i] = char((v >> (8 * i)) & 0xff);
+        return b;
+    };
+    auto u16 = [](quint16 v) {
+        QByteArray b(2, 0);
+        b[0] = char(v & 0xff);
+        b[1] = char(v >> 8);
+        return b;
+    };
+    wav += u32(36 + 4000) + "WAVE" + "fmt " + u32(16) + u16(1) + u16(1) + u32(8000) + u32(8000) +
+           u16(1) + u16(8) + "data" + u32(4000) + QByteArray(4000, char(128));
+    ASSERT_TRUE(writeFile(path, wav));
+    EXPECT_EQ(waveDurationMs(path), 500);
+    ASSERT_TRUE(writeFile(path, "not a wave"));
+    EXPECT_EQ(waveDurationMs(path), 0);
+    EXPECT_EQ(waveDurationMs(dir.filePath(QStringLiteral("None.wav"))), 0);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "components/diskinfo.h"
+#include "controls/diskinfo.h"
 
 #include "common/fs.h"
 
