@@ -3,12 +3,13 @@
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
 #include "common/fs.h"
-#include "zip/ziparchivefile.h"
-#include "zip/zipcomponent.h"
 #include "engine/purgematcher.h"
 #include "engine/runfiles.h"
 #include "engine/runhost.h"
 #include "engine/yielder.h"
+#include "zip/archiveactions.h"
+#include "zip/ziparchivefile.h"
+#include "zip/zipcomponent.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +29,7 @@ bool ArchiveCleaner::insideTree(const QString &path) const {
     return !target.isEmpty() && (tree_ == u"/" || target.startsWith(tree_ + u'/'));
 }
 
-void ArchiveCleaner::applyDamageRule(const QString &path, bool logIt, bool mayRename) {
+DamagedArchiveRule ArchiveCleaner::damageRule(const QString &path, bool logIt, bool mayRename) {
     DamagedArchiveRule rule;
     const bool dry = host_.state().DryRun;
     if (logIt)
@@ -43,8 +44,7 @@ void ArchiveCleaner::applyDamageRule(const QString &path, bool logIt, bool mayRe
             return false;
         return host_.driveCheck(realPath) > 2;
     };
-    rule.apply(path);
-    host_.state().Totals.BadZips += 1;
+    return rule;
 }
 
 void ArchiveCleaner::CleanFolderArchives() {
@@ -224,18 +224,16 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     ZipComponent &zip = host_.zip();
     host_.clearEntries();
     state.ActiveArchive = Fs::lower(path);
-    zip.Flag10 = false;
-    zip.EntrySpec = QStringLiteral("*.*");
-    zip.ArchivePath = path;
     // Kept open for the changes gathered below; DiscardChanges at the archive's end lets go.
     zip.KeepForChanges = mayChange;
-    const int result = zip.ListEntries();
+    const DamagedArchiveRule damaged = damageRule(path, true, mayChange);
+    const int result = ArchiveActions::listAndTest(zip, path, &damaged, false);
     zip.KeepForChanges = false;
     // A failed listing leaves a marker that takes part in the entry walk.
     if (result != ZipOk)
         host_.addEntry(QStringLiteral("Bad zip found"));
     if (isDamageCode(result)) {
-        applyDamageRule(path, true, mayChange);
+        state.Totals.BadZips += 1;
         return result;
     }
     // A segment of a split set is left as it is, set and name alike.
@@ -278,13 +276,10 @@ bool ArchiveCleaner::repairDoubleDiz(const QString &path) {
         Fs::makeOwnerWritable(copy);
         Fs::remove(copy);
     }
-    zip.Flag10 = false;
-    zip.EntrySpec = DizName;
-    zip.ExtractFolder = temp;
-    zip.ArchivePath = path;
     // The copies are deleted only once one of them is safely out: a failed extraction
     // leaves the archive as it was (the ErrorLog line above still reports it).
-    if (zip.ExtractEntries(0) != ZipOk || !Fs::isFile(copy))
+    if (ArchiveActions::extractEntry(zip, path, DizName, temp, nullptr) != ZipOk ||
+        !Fs::isFile(copy))
         return false;
     // Gathered for the archive's one rewrite: adding the copy replaces every entry of
     // its name, both copies included, so the deletion and the addition are one change
@@ -315,14 +310,13 @@ ArchiveCleaner::Match ArchiveCleaner::matchEntry(int i, int k, const QString &en
     host_.setProgressPercent(100);
     int result = ZipUnreadable;
     if (mayRewrite && zip.gathering()) {
-        zip.Flag10 = false;
-        zip.EntrySpec = matcher_.pattern(index) + u'\r';
-        zip.ArchivePath = path;
-        result = zip.DeleteEntries();
+        const DamagedArchiveRule damaged = damageRule(path, false, true); // no ErrorLog line
+        result =
+            ArchiveActions::deleteMatching(zip, path, matcher_.pattern(index) + u'\r', &damaged);
     }
     if (isDamageCode(result)) {
         state.ActiveArchive = Fs::lower(path);
-        applyDamageRule(path, false, true); // no ErrorLog line for damage met by a purge
+        state.Totals.BadZips += 1;
         host_.selectFile(i, false);
         return Match::Damaged;
     }

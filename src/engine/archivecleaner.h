@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/damagedarchiverule.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -43,8 +45,9 @@ private:
     bool repairDoubleDiz(const QString &path);
     // A gathered repair that was not written is not counted.
     void takeBackRepair();
-    // Counts a damaged archive and, on a writable volume, gives it its ".bad" name.
-    void applyDamageRule(const QString &path, bool logIt, bool mayRename);
+    // What is done with the archive at `path` when it is found damaged: logged (with
+    // `logIt`), and on a writable volume given its ".bad" name (with `mayRename`).
+    DamagedArchiveRule damageRule(const QString &path, bool logIt, bool mayRename);
     Match matchEntry(int i, int k, const QString &entry, const QString &path, bool mayRewrite);
     // Writes the archive's gathered changes; false when they could not be written
     // (logged, and the purges are not counted).

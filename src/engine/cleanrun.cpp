@@ -5,8 +5,8 @@
 #include "common/fs.h"
 #include "common/tempfile.h"
 #include "common/textfile.h"
-#include "zip/zipcomponent.h"
 #include "engine/runhost.h"
+#include "zip/zipcomponent.h"
 
 #include <cstdio>
 
@@ -55,11 +55,15 @@ void CleanRun::Command2_Click() {
     startRun();
 }
 
-void CleanRun::stopRun() {
+void CleanRun::requestStop() {
     AppState &state = host_.state();
     state.Running = false;
     state.AbortRequested = true;
     host_.zip().Abort = true;
+}
+
+void CleanRun::stopRun() {
+    requestStop();
     endOfRun();
 }
 

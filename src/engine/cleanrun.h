@@ -22,6 +22,12 @@ public:
     // The button's click handler; also what an unattended start calls.
     void Command2_Click();
 
+    // The one way to stop: the run ends at its next check of Running, and the component's
+    // operation in progress ends at its next check of Abort. Esc, "&Abort", every exit and
+    // close, and the stop signals of an unattended run all come here; the run's work
+    // notices it only at a yield (docs/reentrancy.md).
+    void requestStop();
+
     // 0 when the last run went to its end; 1 when it was refused (read-only volume,
     // a folder that does not exist or cannot be entered); 2 when it was stopped
     // before it recorded its statistics; 4 when it went to its end but one of its

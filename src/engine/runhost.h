@@ -17,7 +17,7 @@ public:
     virtual ~RunHost() = default;
 
     virtual AppState &state() = 0;
-    virtual ZipComponent &zip() = 0;  // XceedZip1
+    virtual ZipComponent &zip() = 0; // XceedZip1
     // DiskInfo1 pointed at the volume that holds the path: 3 ready and writable, 2
     // read-only, 0 no such volume.
     virtual int driveCheck(const QString &pathOnVolume) = 0;
@@ -57,8 +57,8 @@ public:
     virtual void setCleanButtonCaption(const QString &text) = 0;
     virtual void setErrorsMenuEnabled(bool enabled) = 0;
 
-    virtual void archiveTest() = 0;       // the main window's selected-archive test
-    virtual void yield() = 0;             // let pending window events run
+    virtual void archiveTest() = 0; // the main window's selected-archive test
+    virtual void yield() = 0;       // let pending window events run
     // A message box over the window ("Arcsweep error", exclamation); nothing once the
     // program is closing.
     virtual void showError(const QString &text) = 0;

@@ -384,6 +384,8 @@ void Form1::setCleanButtonCaption(const QString &text) {
 void Form1::setErrorsMenuEnabled(bool enabled) {
     errors->setEnabled(enabled);
 }
+// The run's one yield point: the run's own yields and those inside a long archive both
+// come here, and only here may a handler run inside a run (docs/reentrancy.md).
 void Form1::yield() {
     QCoreApplication::processEvents();
 }

@@ -3,18 +3,16 @@
 #include "shell/form1.h"
 
 #include "common/damagedarchiverule.h"
-#include "controls/desktopservices.h"
 #include "common/fs.h"
-#include "common/inputhold.h"
-#include "common/like.h"
+#include "controls/desktopservices.h"
 #include "controls/dirlistbox.h"
 #include "controls/filelistbox.h"
 #include "controls/sspanel.h"
+#include "engine/cleanrun.h"
+#include "zip/archiveactions.h"
 
 #include <QCoreApplication>
 #include <QListWidget>
-
-#include <optional>
 
 namespace arcsweep {
 
@@ -27,11 +25,8 @@ constexpr qint64 kPaintMs = 30;    // progress painted at most this often outsid
 void Form1::Form_KeyDown(int key) {
     switch (key) {
     case Qt::Key_Escape:
-        if (state_.Running) {
-            state_.AbortRequested = true;
-            state_.Running = false;
-            XceedZip1->Abort = true;
-        }
+        if (state_.Running)
+            run_->requestStop();
         break;
     case Qt::Key_Up:
     case Qt::Key_Down:
@@ -71,33 +66,26 @@ void Form1::ArchiveTest() {
         return; // nothing selected: no component call, the list stays empty
     state_.ActiveArchive = state_.CurrentFolder + u'/' + name;
 
+    DamagedArchiveRule damaged;
+    damaged.report = [this](const QString &lowerPath) {
+        flushEntries();
+        if (!state_.Running && !state_.unattended())
+            state_.desktop->messageBox(this,
+                                       QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
+                                       QStringLiteral("Arcsweep error"), MsgIcon::Critical);
+    };
+    damaged.mayRename = [this](const QString &path) {
+        DiskInfo1.setDriveLetter(path);
+        return !state_.Closing && !state_.DryRun && DiskInfo1.DriveCheck() > 2;
+    };
     // Outside a run the test lets no input in; what was given meanwhile is dropped.
-    std::optional<InputHold> hold;
-    if (!state_.Running)
-        hold.emplace();
-    XceedZip1->Flag10 = false;
-    XceedZip1->EntrySpec = QStringLiteral("*.*");
-    XceedZip1->ArchivePath = state_.ActiveArchive;
-    const int result = XceedZip1->ListEntries();
-    hold.reset(); // before a box could take the input given during the test
+    const int result =
+        ArchiveActions::listAndTest(*XceedZip1, state_.ActiveArchive, &damaged, !state_.Running);
     flushEntries();
-    if (isDamageCode(result)) {
-        DamagedArchiveRule rule;
-        rule.report = [this](const QString &lowerPath) {
-            if (!state_.Running && !state_.unattended())
-                state_.desktop->messageBox(
-                    this, QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
-                    QStringLiteral("Arcsweep error"), MsgIcon::Critical);
-        };
-        rule.mayRename = [this](const QString &path) {
-            DiskInfo1.setDriveLetter(path);
-            return !state_.Closing && !state_.DryRun && DiskInfo1.DriveCheck() > 2;
-        };
-        rule.apply(state_.ActiveArchive);
+    if (isDamageCode(result))
         File1->Refresh();
-    } else if (result != ZipOk && !state_.Closing) {
+    else if (result != ZipOk && !state_.Closing)
         addEntry(ErrorMarker);
-    }
 }
 
 void Form1::DeleteSelectedEntry() {
@@ -117,13 +105,8 @@ void Form1::DeleteSelectedEntry() {
     for (int k = 0; k < List1->count(); ++k) {
         if (!List1->item(k)->isSelected())
             continue;
-        XceedZip1->Flag10 = false;
-        XceedZip1->EntrySpec = likeLiteral(List1->item(k)->text());
-        XceedZip1->ArchivePath = state_.CurrentFolder + u'/' + name;
-        const int result = [this] {
-            const InputHold hold; // the rewrite lets no input in
-            return XceedZip1->DeleteEntries();
-        }();
+        const int result = ArchiveActions::deleteEntry(
+            *XceedZip1, state_.CurrentFolder + u'/' + name, List1->item(k)->text(), true);
         if (isDamageCode(result)) {
             setBusyPointer(false);
             state_.desktop->messageBox(
@@ -150,7 +133,7 @@ void Form1::XceedZip1_Status(int completion) {
     if (state_.Running) {
         // During a run, input (Abort, Esc, Exit) must reach the inside of a long archive.
         if (!sinceYield_.isValid() || sinceYield_.elapsed() >= kRunYieldMs) {
-            QCoreApplication::processEvents();
+            yield();
             sinceYield_.restart();
         }
         return;

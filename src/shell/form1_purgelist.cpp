@@ -1,12 +1,14 @@
 // The main window's Add to the purge list and the command that opens the list.
 #include "shell/form1.h"
 
-#include "controls/desktopservices.h"
+#include "zip/archiveactions.h"
+
 #include "common/like.h"
 #include "common/purgelistadd.h"
-#include "controls/selectedentries.h"
+#include "controls/desktopservices.h"
 #include "controls/dirlistbox.h"
 #include "controls/filelistbox.h"
+#include "controls/selectedentries.h"
 #include "controls/sspanel.h"
 
 #include <QCoreApplication>
@@ -42,9 +44,7 @@ void Form1::AddToPurgeList() {
     };
     hooks.deleteEntry = [&](const QString &entry) {
         if (!name.isEmpty()) {
-            XceedZip1->EntrySpec = likeLiteral(entry);
-            XceedZip1->ArchivePath = archive;
-            XceedZip1->DeleteEntries();
+            ArchiveActions::deleteEntry(*XceedZip1, archive, entry);
         }
         selected.deselect(List1, current++);
     };

@@ -2,10 +2,10 @@
 #include "shell/form1.h"
 
 #include "common/commandline.h"
-#include "controls/desktopservices.h"
 #include "common/fs.h"
 #include "common/numbertext.h"
 #include "common/textfile.h"
+#include "controls/desktopservices.h"
 #include "controls/dirlistbox.h"
 #include "controls/filelistbox.h"
 #include "engine/cleanrun.h"
@@ -218,8 +218,7 @@ void Form1::requestClose() {
     // Closing ends the work at once: a run stops at its next check, the operation in
     // progress in any window stops, and from here on no operation starts, no box
     // opens and nothing is renamed or rewritten.
-    state_.Running = false;
-    state_.AbortRequested = true;
+    run_->requestStop();
     state_.Closing = true;
     state_.desktop->silence();
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -244,15 +243,10 @@ void Form1::closeEvent(QCloseEvent *event) {
 }
 
 void Form1::Command3_Click() {
-    state_.Running = false;
-    XceedZip1->Abort = true;
-    state_.AbortRequested = true;
     requestClose();
 }
 
 void Form1::exit_Click() {
-    state_.Running = false;
-    XceedZip1->Abort = true;
     requestClose();
 }
 

@@ -2,19 +2,20 @@
 
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
-#include "controls/desktopservices.h"
 #include "common/fs.h"
 #include "common/inputhold.h"
 #include "common/like.h"
 #include "common/purgelistadd.h"
-#include "controls/selectedentries.h"
 #include "common/textfile.h"
-#include "controls/windowplace.h"
 #include "controls/aniicon.h"
-#include "zip/zipcomponent.h"
+#include "controls/desktopservices.h"
+#include "controls/selectedentries.h"
+#include "controls/windowplace.h"
 #include "viewer/entryview.h"
 #include "viewer/textviewer.h"
 #include "windows/form4.h"
+#include "zip/archiveactions.h"
+#include "zip/zipcomponent.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -201,24 +202,17 @@ void Form6::ListArchive() {
     Label2->setText(Fs::display(Fs::lower(VerifyArchive)));
     Label2->setToolTip(Label2->text());
     List1->clear();
-    XceedZip1->Flag10 = false;
-    XceedZip1->EntrySpec = QStringLiteral("*.*");
-    XceedZip1->ArchivePath = VerifyArchive;
-    const int result = [this] {
-        const InputHold hold; // the test lets no input in, nor acts on it afterwards
-        return XceedZip1->ListEntries();
-    }();
-    if (isDamageCode(result)) {
+    DamagedArchiveRule damaged; // renamed whatever the volume; nothing goes to the ErrorLog
+    damaged.report = [this](const QString &lowerPath) {
         unsetCursor();
-        DamagedArchiveRule rule; // renamed whatever the volume; nothing goes to the ErrorLog
-        rule.report = [this](const QString &lowerPath) {
-            if (!state_.unattended() && state_.desktop)
-                state_.desktop->messageBox(
-                    this, QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
-                    QStringLiteral("Arcsweep error"), MsgIcon::Critical);
-        };
-        rule.apply(VerifyArchive);
-    } else if (result != ZipOk) {
+        if (!state_.unattended() && state_.desktop)
+            state_.desktop->messageBox(this,
+                                       QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
+                                       QStringLiteral("Arcsweep error"), MsgIcon::Critical);
+    };
+    // The test lets no input in, nor acts on it afterwards.
+    const int result = ArchiveActions::listAndTest(*XceedZip1, VerifyArchive, &damaged, true);
+    if (!isDamageCode(result) && result != ZipOk) {
         List1->addItem(ErrorMarker);
     }
     unsetCursor();
@@ -297,13 +291,7 @@ void Form6::PurgeVerified() {
         if (matched) {
             // Each matched entry is deleted by its own name: the line as EntrySpec would
             // also select an entry whose name merely equals it.
-            XceedZip1->Flag10 = false;
-            XceedZip1->EntrySpec = likeLiteral(name);
-            XceedZip1->ArchivePath = archive;
-            const int result = [this] {
-                const InputHold hold;
-                return XceedZip1->DeleteEntries();
-            }();
+            const int result = ArchiveActions::deleteEntry(*XceedZip1, archive, name, true);
             if (isDamageCode(result)) {
                 unsetCursor();
                 setButtonsEnabled(true);
@@ -360,9 +348,7 @@ void Form6::Command1_Click() {
     qsizetype current = 0;
     PurgeListAdd::Hooks hooks;
     hooks.deleteEntry = [&](const QString &name) {
-        XceedZip1->EntrySpec = likeLiteral(name);
-        XceedZip1->ArchivePath = archive;
-        XceedZip1->DeleteEntries();
+        ArchiveActions::deleteEntry(*XceedZip1, archive, name);
         TextFile::appendLines(vpurge, {name});
         selected.deselect(List1, current++);
     };
@@ -385,13 +371,8 @@ void Form6::deleteSelected(bool advance) {
     setCursor(Qt::WaitCursor);
     const QList<QListWidgetItem *> selected = List1->selectedItems();
     if (!selected.isEmpty()) {
-        XceedZip1->Flag10 = false;
-        XceedZip1->EntrySpec = likeLiteral(selected.first()->text());
-        XceedZip1->ArchivePath = VerifyArchive;
-        const int result = [this] {
-            const InputHold hold;
-            return XceedZip1->DeleteEntries();
-        }();
+        const int result =
+            ArchiveActions::deleteEntry(*XceedZip1, VerifyArchive, selected.first()->text(), true);
         if (isDamageCode(result)) {
             unsetCursor();
             if (state_.desktop)

@@ -4,14 +4,15 @@
 
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
-#include "controls/desktopservices.h"
 #include "common/entrypath.h"
 #include "common/fs.h"
-#include "zip/zipcomponent.h"
+#include "controls/desktopservices.h"
 #include "viewer/cp437.h"
 #include "viewer/form2.h"
 #include "viewer/textviewer.h"
 #include "viewer/viewercaller.h"
+#include "zip/archiveactions.h"
+#include "zip/zipcomponent.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -177,30 +178,24 @@ void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
         QFile::remove(path);
 
     const QString archive = caller.viewArchive();
-    ZipComponent &zip = caller.zip();
-    zip.Flag10 = false;
-    zip.EntrySpec = likeLiteral(entry);
-    zip.ExtractFolder = temp;
-    zip.ArchivePath = archive;
-    const int result = zip.ExtractEntries(0);
-
     Form2 &form = viewer.form();
+    DamagedArchiveRule damaged;
+    damaged.report = [&](const QString &lowerPath) {
+        form.Text1->clear();
+        normalPointer();
+        caller.resetProgress();
+        caller.markDamaged(entry);
+        if (state.desktop)
+            state.desktop->messageBox(window,
+                                      QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
+                                      QStringLiteral("Arcsweep error"), MsgIcon::Critical);
+    };
+    damaged.mayRename = [&caller](const QString &realPath) { return caller.mayRename(realPath); };
+    const int result = ArchiveActions::extractEntry(caller.zip(), archive, entry, temp, &damaged);
     if (result != ZipOk)
         form.Text1->clear();
 
     if (isDamageCode(result)) {
-        normalPointer();
-        caller.resetProgress();
-        caller.markDamaged(entry);
-        DamagedArchiveRule rule;
-        rule.report = [&](const QString &lowerPath) {
-            if (state.desktop)
-                state.desktop->messageBox(
-                    window, QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
-                    QStringLiteral("Arcsweep error"), MsgIcon::Critical);
-        };
-        rule.mayRename = [&caller](const QString &realPath) { return caller.mayRename(realPath); };
-        rule.apply(archive);
         caller.afterDamage();
         normalPointer();
         return;

@@ -1,16 +1,18 @@
 #include "viewer/form2.h"
 
+#include "zip/archiveactions.h"
+
 #include "common/like.h"
 #include "controls/selectedentries.h"
 #include "controls/windowplace.h"
 
 #include "common/appstate.h"
-#include "controls/desktopservices.h"
 #include "common/purgelistadd.h"
-#include "zip/zipcomponent.h"
+#include "controls/desktopservices.h"
 #include "viewer/entryview.h"
 #include "viewer/textviewer.h"
 #include "viewer/viewercaller.h"
+#include "zip/zipcomponent.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -193,10 +195,7 @@ void Form2::Command1_Click() {
         if (!c)
             return;
         if (!archive.isEmpty()) {
-            ZipComponent &zip = c->zip();
-            zip.EntrySpec = likeLiteral(name);
-            zip.ArchivePath = archive;
-            zip.DeleteEntries();
+            ArchiveActions::deleteEntry(c->zip(), archive, name);
         }
         if (!c->keepsSelection())
             selected.deselect(c->entryList(), index);
