@@ -4,7 +4,7 @@
 #include "controls/desktopservices.h"
 #include "common/fs.h"
 #include "shell/form1.h"
-#include "shell/signalstop.h"
+#include "engine/signalstop.h"
 #include "shell/singleinstance.h"
 #include "windows/form3.h"
 

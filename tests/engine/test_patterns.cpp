@@ -1,4 +1,4 @@
-#include "runfixture.h"
+#include "recordinghost.h"
 
 using namespace arcsweep;
 using namespace arcsweep::test;
@@ -31,11 +31,11 @@ TEST(PurgePatterns, ExamplesWorkEndToEnd) {
         {{"*.*"}, {"ReadMe", "Info.NFO", "Docs/Notes"}, {"Docs/Notes", "ReadMe"}},
     };
     for (const Case &c : cases) {
-        RunFixture run;
+        HostRun run;
         run.purgeList(c.purge);
         const QString archive = run.zip(QStringLiteral("Sub Folder/Pattern Test.ZIP"), c.entries);
         run.clean();
-        QStringList left = RunFixture::names(archive);
+        QStringList left = HostRun::names(archive);
         left.sort();
         EXPECT_EQ(left, c.left) << c.purge.join('|').toStdString();
         EXPECT_EQ(run.totals().PurgedFiles, c.entries.size() - c.left.size())

@@ -4,7 +4,7 @@
 #include "unattended.h"
 
 #include "common/textfile.h"
-#include "shell/signalstop.h"
+#include "engine/signalstop.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // Every way of closing the main window ends the program's work at once and runs the
 // shutdown steps exactly once.
-#include "../engine/runfixture.h"
+#include "runfixture.h"
 #include "virtualdisplay.h"
 
 #include <QAction>

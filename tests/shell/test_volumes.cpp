@@ -1,6 +1,6 @@
 // The drive list follows the folder list across mount points, and a run works on the
 // volume of the folder shown.
-#include "../engine/runfixture.h"
+#include "runfixture.h"
 #include "capture.h"
 #include "mounts.h"
 

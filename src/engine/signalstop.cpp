@@ -1,4 +1,4 @@
-#include "shell/signalstop.h"
+#include "engine/signalstop.h"
 
 #include <QSocketNotifier>
 
