@@ -4,14 +4,14 @@
 
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
-#include "controls/desktopservices.h"
 #include "common/entrypath.h"
 #include "common/fs.h"
-#include "zip/zipcomponent.h"
+#include "controls/desktopservices.h"
 #include "viewer/cp437.h"
 #include "viewer/form2.h"
 #include "viewer/textviewer.h"
 #include "viewer/viewercaller.h"
+#include "zip/zipcomponent.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -155,59 +155,64 @@ QString notShownLine(qint64 fileSize) {
         .arg(fileSize - ShownBytesLimit);
 }
 
-void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
-    AppState &state = viewer.state();
-    const QString temp = state.tempFolder();
+namespace {
+
+// The pointer goes back to normal on the calling window, if it is still there.
+void normalPointer(const QPointer<QWidget> &window) {
+    if (window)
+        window->unsetCursor();
+}
+
+void makeTempFolder(const QString &temp) {
     if (!QFileInfo(temp).isDir())
         QDir().mkpath(temp);
-    if (!isViewable(entry))
-        return;
+}
 
-    QPointer<QWidget> window = caller.callerWindow();
-    auto normalPointer = [&window] {
-        if (window)
-            window->unsetCursor();
-    };
-    window->setCursor(Qt::WaitCursor);
-    state.ViewedEntry = entry;
-
-    // An older copy of the same name must not be shown in place of this entry.
-    const QString path = entryPathBelow(temp, entry);
+// An older copy of the same name must not be shown in place of this entry.
+void removeOlderCopy(const QString &path, const QString &temp) {
     if (!path.isEmpty() && QFileInfo(path).isFile() && staysBelow(path, temp))
         QFile::remove(path);
+}
 
-    const QString archive = caller.viewArchive();
-    ZipComponent &zip = caller.zip();
+// Extracts `entry` of `archive` into `temp` with the caller's zip component; returns
+// the component's result code.
+int extractEntry(ZipComponent &zip, const QString &archive, const QString &entry,
+                 const QString &temp) {
     zip.Flag10 = false;
     zip.EntrySpec = likeLiteral(entry);
     zip.ExtractFolder = temp;
     zip.ArchivePath = archive;
-    const int result = zip.ExtractEntries(0);
+    return zip.ExtractEntries(0);
+}
 
-    Form2 &form = viewer.form();
-    if (result != ZipOk)
-        form.Text1->clear();
-
-    if (isDamageCode(result)) {
-        normalPointer();
-        caller.resetProgress();
-        caller.markDamaged(entry);
-        DamagedArchiveRule rule;
-        rule.report = [&](const QString &lowerPath) {
-            if (state.desktop)
-                state.desktop->messageBox(
-                    window, QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
-                    QStringLiteral("Arcsweep error"), MsgIcon::Critical);
-        };
-        rule.mayRename = [&caller](const QString &realPath) { return caller.mayRename(realPath); };
-        rule.apply(archive);
-        caller.afterDamage();
-        normalPointer();
-        return;
-    }
+// The archive is damaged: reported, and handled by DamagedArchiveRule as the caller
+// directs.
+void handleDamagedArchive(AppState &state, ViewerCaller &caller, const QPointer<QWidget> &window,
+                          const QString &entry, const QString &archive) {
+    normalPointer(window);
     caller.resetProgress();
+    caller.markDamaged(entry);
+    DamagedArchiveRule rule;
+    rule.report = [&](const QString &lowerPath) {
+        if (state.desktop)
+            state.desktop->messageBox(window,
+                                      QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
+                                      QStringLiteral("Arcsweep error"), MsgIcon::Critical);
+    };
+    rule.mayRename = [&caller](const QString &realPath) { return caller.mayRename(realPath); };
+    rule.apply(archive);
+    caller.afterDamage();
+    normalPointer(window);
+}
 
-    // A later viewing, or closing the viewer, ends this one at its next yield.
+// The extracted file, when it is there and stays below the TempFolder.
+bool openExtracted(QFile &file, const QString &path, const QString &temp) {
+    return !path.isEmpty() && staysBelow(path, temp) && file.open(QIODevice::ReadOnly);
+}
+
+// Shows the extracted file at `path` in the viewer. A later viewing, or closing the
+// viewer, ends this one at its next yield.
+void showExtracted(Form2 &form, const QString &path, const QString &temp) {
     const quint64 viewing = form.beginViewing();
     QPointer<Form2> shown = &form;
     const std::function<bool()> wanted = [&] {
@@ -215,28 +220,23 @@ void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
     };
 
     QFile file(path);
-    if (path.isEmpty() || !staysBelow(path, temp) || !file.open(QIODevice::ReadOnly)) {
+    if (!openExtracted(file, path, temp)) {
         // Nothing readable under that name: the viewer opens empty.
         form.Text1->clear();
         form.showEntry();
-        normalPointer();
         return;
     }
     const bool wasVisible = form.isVisible();
     const bool crText = startsWithCR(file, [&] {
         return shown && shown->viewing() == viewing && (!wasVisible || shown->isVisible());
     });
-    if (!shown || shown->viewing() != viewing) {
-        normalPointer();
+    if (!shown || shown->viewing() != viewing)
         return;
-    }
     form.showEntry();
     if (!crText) {
         yield();
-        if (!wanted()) {
-            normalPointer();
+        if (!wanted())
             return;
-        }
         form.setCursor(Qt::WaitCursor);
     }
     const QString text = readText(file, crText, wanted);
@@ -246,7 +246,37 @@ void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
     } else if (shown) {
         shown->unsetCursor();
     }
-    normalPointer();
+}
+
+} // namespace
+
+void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
+    AppState &state = viewer.state();
+    const QString temp = state.tempFolder();
+    makeTempFolder(temp);
+    if (!isViewable(entry))
+        return;
+
+    const QPointer<QWidget> window = caller.callerWindow();
+    window->setCursor(Qt::WaitCursor);
+    state.ViewedEntry = entry;
+
+    const QString path = entryPathBelow(temp, entry);
+    removeOlderCopy(path, temp);
+
+    const QString archive = caller.viewArchive();
+    const int result = extractEntry(caller.zip(), archive, entry, temp);
+
+    Form2 &form = viewer.form();
+    if (result != ZipOk)
+        form.Text1->clear();
+    if (isDamageCode(result)) {
+        handleDamagedArchive(state, caller, window, entry, archive);
+        return;
+    }
+    caller.resetProgress();
+    showExtracted(form, path, temp);
+    normalPointer(window);
 }
 
 } // namespace arcsweep::EntryView
