@@ -1,6 +1,5 @@
 #include "viewer/entryview.h"
 
-#include "common/like.h"
 
 #include "common/appstate.h"
 #include "common/damagedarchiverule.h"
@@ -156,33 +155,34 @@ QString notShownLine(qint64 fileSize) {
         .arg(fileSize - ShownBytesLimit);
 }
 
-void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
-    AppState &state = viewer.state();
-    const QString temp = state.tempFolder();
+namespace {
+
+// The pointer goes back to normal on the calling window, if it is still there.
+void normalPointer(const QPointer<QWidget> &window) {
+    if (window)
+        window->unsetCursor();
+}
+
+void makeTempFolder(const QString &temp) {
     if (!QFileInfo(temp).isDir())
         QDir().mkpath(temp);
-    if (!isViewable(entry))
-        return;
+}
 
-    QPointer<QWidget> window = caller.callerWindow();
-    auto normalPointer = [&window] {
-        if (window)
-            window->unsetCursor();
-    };
-    window->setCursor(Qt::WaitCursor);
-    state.ViewedEntry = entry;
-
-    // An older copy of the same name must not be shown in place of this entry.
-    const QString path = entryPathBelow(temp, entry);
+// An older copy of the same name must not be shown in place of this entry.
+void removeOlderCopy(const QString &path, const QString &temp) {
     if (!path.isEmpty() && QFileInfo(path).isFile() && staysBelow(path, temp))
         QFile::remove(path);
+}
 
-    const QString archive = caller.viewArchive();
-    Form2 &form = viewer.form();
-    DamagedArchiveRule damaged;
-    damaged.report = [&](const QString &lowerPath) {
+// What is done with the archive when the entry's extraction finds it damaged: the
+// viewer is emptied, the caller's progress and list reset and marked, the box shown, and
+// the archive renamed as the caller directs.
+DamagedArchiveRule damagedRule(AppState &state, Form2 &form, ViewerCaller &caller,
+                               const QPointer<QWidget> &window, const QString &entry) {
+    DamagedArchiveRule rule;
+    rule.report = [&state, &form, &caller, window, entry](const QString &lowerPath) {
         form.Text1->clear();
-        normalPointer();
+        normalPointer(window);
         caller.resetProgress();
         caller.markDamaged(entry);
         if (state.desktop)
@@ -190,19 +190,18 @@ void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
                                       QStringLiteral("CRC error in - ") + Fs::display(lowerPath),
                                       QStringLiteral("Arcsweep error"), MsgIcon::Critical);
     };
-    damaged.mayRename = [&caller](const QString &realPath) { return caller.mayRename(realPath); };
-    const int result = ArchiveActions::extractEntry(caller.zip(), archive, entry, temp, &damaged);
-    if (result != ZipOk)
-        form.Text1->clear();
+    rule.mayRename = [&caller](const QString &realPath) { return caller.mayRename(realPath); };
+    return rule;
+}
 
-    if (isDamageCode(result)) {
-        caller.afterDamage();
-        normalPointer();
-        return;
-    }
-    caller.resetProgress();
+// The extracted file, when it is there and stays below the TempFolder.
+bool openExtracted(QFile &file, const QString &path, const QString &temp) {
+    return !path.isEmpty() && staysBelow(path, temp) && file.open(QIODevice::ReadOnly);
+}
 
-    // A later viewing, or closing the viewer, ends this one at its next yield.
+// Shows the extracted file at `path` in the viewer. A later viewing, or closing the
+// viewer, ends this one at its next yield.
+void showExtracted(Form2 &form, const QString &path, const QString &temp) {
     const quint64 viewing = form.beginViewing();
     QPointer<Form2> shown = &form;
     const std::function<bool()> wanted = [&] {
@@ -210,28 +209,23 @@ void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
     };
 
     QFile file(path);
-    if (path.isEmpty() || !staysBelow(path, temp) || !file.open(QIODevice::ReadOnly)) {
+    if (!openExtracted(file, path, temp)) {
         // Nothing readable under that name: the viewer opens empty.
         form.Text1->clear();
         form.showEntry();
-        normalPointer();
         return;
     }
     const bool wasVisible = form.isVisible();
     const bool crText = startsWithCR(file, [&] {
         return shown && shown->viewing() == viewing && (!wasVisible || shown->isVisible());
     });
-    if (!shown || shown->viewing() != viewing) {
-        normalPointer();
+    if (!shown || shown->viewing() != viewing)
         return;
-    }
     form.showEntry();
     if (!crText) {
         yield();
-        if (!wanted()) {
-            normalPointer();
+        if (!wanted())
             return;
-        }
         form.setCursor(Qt::WaitCursor);
     }
     const QString text = readText(file, crText, wanted);
@@ -241,7 +235,38 @@ void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
     } else if (shown) {
         shown->unsetCursor();
     }
-    normalPointer();
+}
+
+} // namespace
+
+void view(TextViewer &viewer, ViewerCaller &caller, const QString &entry) {
+    AppState &state = viewer.state();
+    const QString temp = state.tempFolder();
+    makeTempFolder(temp);
+    if (!isViewable(entry))
+        return;
+
+    const QPointer<QWidget> window = caller.callerWindow();
+    window->setCursor(Qt::WaitCursor);
+    state.ViewedEntry = entry;
+
+    const QString path = entryPathBelow(temp, entry);
+    removeOlderCopy(path, temp);
+
+    Form2 &form = viewer.form();
+    const DamagedArchiveRule damaged = damagedRule(state, form, caller, window, entry);
+    const int result =
+        ArchiveActions::extractEntry(caller.zip(), caller.viewArchive(), entry, temp, &damaged);
+    if (result != ZipOk)
+        form.Text1->clear();
+    if (isDamageCode(result)) {
+        caller.afterDamage();
+        normalPointer(window);
+        return;
+    }
+    caller.resetProgress();
+    showExtracted(form, path, temp);
+    normalPointer(window);
 }
 
 } // namespace arcsweep::EntryView

@@ -14,10 +14,6 @@ namespace arcsweep {
 
 namespace {
 
-constexpr quint64 kEndSize = 22;
-constexpr quint64 kCentralSize = 46;
-constexpr quint64 kLocalSize = 30;
-
 using namespace zipformat;
 
 // Where the central directory lies according to one end record.
@@ -34,35 +30,38 @@ struct Directory {
 // Reads the directory bounds from the end record at `pos`. False when the record
 // cannot describe a directory in this file (another candidate may).
 bool readDirectory(int fd, quint64 pos, const uchar *eocd, Directory &dir) {
-    dir.count = le16(eocd + 10);
-    dir.size = le32(eocd + 12);
-    dir.offset = le32(eocd + 16);
+    dir.count = le16(eocd + kEndEntries);
+    dir.size = le32(eocd + kEndDirectorySize);
+    dir.offset = le32(eocd + kEndDirectoryOffset);
     dir.end = pos;
-    uchar loc[20];
-    if (pos >= 20 && preadExactly(fd, pos - 20, loc, sizeof loc) && le32(loc) == kZip64LocatorSig) {
+    uchar loc[kZip64LocatorSize];
+    if (pos >= kZip64LocatorSize && preadExactly(fd, pos - kZip64LocatorSize, loc, sizeof loc) &&
+        le32(loc) == kZip64LocatorSig) {
         // A locator is only a locator when it points at a Zip64 end record; names
         // may hold the same signature bytes.
-        const quint64 recordPos = le64(loc + 8);
-        uchar rec[56];
-        if (pos - 20 >= sizeof rec && recordPos <= pos - 20 - sizeof rec &&
+        const quint64 recordPos = le64(loc + kZip64LocatorRecord);
+        uchar rec[kZip64EndSize];
+        if (pos - kZip64LocatorSize >= sizeof rec &&
+            recordPos <= pos - kZip64LocatorSize - sizeof rec &&
             preadExactly(fd, recordPos, rec, sizeof rec) && le32(rec) == kZip64EndSig) {
-            dir.count = le64(rec + 32);
-            dir.size = le64(rec + 40);
-            dir.offset = le64(rec + 48);
+            dir.count = le64(rec + kZip64EndEntries);
+            dir.size = le64(rec + kZip64EndDirectorySize);
+            dir.offset = le64(rec + kZip64EndDirectoryOffset);
             dir.end = recordPos;
-            dir.locator = pos - 20;
-            dir.zip64 = le32(rec + 16) == 0 && le32(rec + 20) == 0;
+            dir.locator = pos - kZip64LocatorSize;
+            dir.zip64 = le32(rec + kZip64EndDisk) == 0 && le32(rec + kZip64EndDirectoryDisk) == 0;
             if (!dir.zip64) {
                 dir.multiDisk = true;
                 return false;
             }
         }
     }
-    if (!dir.zip64 && (le16(eocd + 4) != 0 || le16(eocd + 6) != 0)) {
+    if (!dir.zip64 && (le16(eocd + kEndDisk) != 0 || le16(eocd + kEndDirectoryDisk) != 0)) {
         dir.multiDisk = true;
         return false;
     }
-    if (!dir.zip64 && (dir.count == 0xffff || dir.size == 0xffffffff || dir.offset == 0xffffffff))
+    if (!dir.zip64 &&
+        (dir.count == kSaturated16 || dir.size == kSaturated32 || dir.offset == kSaturated32))
         return false; // needs a Zip64 end record that is not there
     if (dir.offset > dir.end || dir.size > dir.end - dir.offset)
         return false;
@@ -81,13 +80,13 @@ struct Span {
 // False when there is none or the block is malformed.
 bool findZip64Extra(const std::vector<uchar> &extra, size_t &at, size_t &len) {
     at = 0;
-    while (at + 4 <= extra.size()) {
+    while (at + kExtraHeaderSize <= extra.size()) {
         const quint16 id = le16(&extra[at]);
-        len = le16(&extra[at + 2]);
-        at += 4;
+        len = le16(&extra[at + kExtraDataLength]);
+        at += kExtraHeaderSize;
         if (len > extra.size() - at)
             return false;
-        if (id == 0x0001)
+        if (id == kZip64ExtraId)
             return true;
         at += len;
     }
@@ -113,7 +112,7 @@ bool applyZip64Extra(const std::vector<uchar> &extra, quint64 &uncompressed, qui
         return false;
     const uchar *p = &extra[at];
     for (quint64 *field : {&uncompressed, &compressed, &offset}) {
-        if (*field != 0xffffffff)
+        if (*field != kSaturated32)
             continue;
         if (left < 8)
             return false;
@@ -172,7 +171,7 @@ ZipLayout::Result ZipLayout::check(int fd, qint64 fileSize) {
         Directory dir;
         if (le32(eocd) != kEndSig)
             continue;
-        const bool endsTheFile = quint64(i) + kEndSize + le16(eocd + 20) == tailLen;
+        const bool endsTheFile = quint64(i) + kEndSize + le16(eocd + kEndCommentLength) == tailLen;
         if (!readDirectory(fd, tailStart + quint64(i), eocd, dir)) {
             splitSegment = splitSegment || (dir.multiDisk && endsTheFile);
             continue;
@@ -219,17 +218,21 @@ ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quin
         uchar h[kCentralSize];
         if (dirEnd - pos < kCentralSize || !reader.read(pos, h, sizeof h) || le32(h) != kCentralSig)
             return damaged("broken central directory record");
-        const quint64 nameLen = le16(h + 28), extraLen = le16(h + 30), commentLen = le16(h + 32);
+        const quint64 nameLen = le16(h + kCentralNameLength),
+                      extraLen = le16(h + kCentralExtraLength),
+                      commentLen = le16(h + kCentralCommentLength);
         const quint64 recordLen = kCentralSize + nameLen + extraLen + commentLen;
         if (recordLen > dirEnd - pos)
             return damaged("central directory record runs past the directory");
-        quint64 compressed = le32(h + 20), uncompressed = le32(h + 24), offset = le32(h + 42);
+        quint64 compressed = le32(h + kCentralCompressed),
+                uncompressed = le32(h + kCentralUncompressed),
+                offset = le32(h + kCentralLocalOffset);
         ZipLayout::Entry entry;
         entry.central = pos;
         entry.centralLen = quint32(recordLen);
-        if (compressed == 0xffffffff || uncompressed == 0xffffffff || offset == 0xffffffff) {
-            const bool offsetSaturated = offset == 0xffffffff;
-            const bool usat = uncompressed == 0xffffffff, csat = compressed == 0xffffffff;
+        if (compressed == kSaturated32 || uncompressed == kSaturated32 || offset == kSaturated32) {
+            const bool offsetSaturated = offset == kSaturated32;
+            const bool usat = uncompressed == kSaturated32, csat = compressed == kSaturated32;
             const quint64 offset32 = offset;
             extra.resize(extraLen);
             if (!reader.read(pos + kCentralSize + nameLen, extra.data(), extra.size()) ||
@@ -246,7 +249,7 @@ ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quin
             }
         }
         entry.local = offset;
-        entry.crc = le32(h + 16);
+        entry.crc = le32(h + kCentralCrc);
         entry.compressed = compressed;
         spans.push_back({offset, compressed, 0});
         map.push_back(entry);
@@ -262,7 +265,8 @@ ZipLayout::Result walkDirectory(int fd, quint64 size, const Directory &dir, quin
         if (span.start > dir.offset || dir.offset - span.start < kLocalSize ||
             !reader.read(span.start, h, sizeof h) || le32(h) != kLocalSig)
             return damaged("no local header where the directory points");
-        const quint64 dataStart = span.start + kLocalSize + le16(h + 26) + le16(h + 28);
+        const quint64 dataStart =
+            span.start + kLocalSize + le16(h + kLocalNameLength) + le16(h + kLocalExtraLength);
         if (dataStart > dir.offset || span.compressed > dir.offset - dataStart)
             return damaged("entry data runs into the central directory");
         span.end = dataStart + span.compressed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "zip/zipformat.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -25,8 +27,8 @@ public:
         quint64 central = 0;    // its central directory record
         quint32 centralLen = 0; // the record's length, name, extra field and comment included
         // Where in the central record its local header offset is stored: the 32-bit
-        // field (42), or 8 bytes inside the Zip64 extra field when that field holds it.
-        quint32 offsetAt = 42;
+        // field, or 8 bytes inside the Zip64 extra field when that field holds it.
+        quint32 offsetAt = zipformat::kCentralLocalOffset;
         bool zip64Offset = false;
         // Some writers also store an unsaturated offset in the Zip64 extra field, where a
         // saturated one would go; readers differ on which they take, so both are kept

@@ -23,6 +23,8 @@ constexpr quint64 kCopyChunk = 8ull << 20;
 // set that turned out to need one segment only.
 constexpr quint32 kSplitMarker = 0x08074b50;
 constexpr quint32 kSplitMarker00 = 0x30304b50;
+// The Zip64 extra field of an added entry's central record: the local header offset only.
+constexpr quint64 kOffsetExtraSize = kExtraHeaderSize + 8;
 
 void put16(QByteArray &out, quint16 v) {
     out.append(char(v & 0xff));
@@ -68,7 +70,7 @@ bool readAt(int fd, quint64 offset, char *buf, size_t n, int *error) {
 
 // The fields a local header and a central record share, flags to name length.
 void putEntryFields(QByteArray &h, const ZipNewEntry &e) {
-    put16(h, isAscii(e.name) ? 0 : 0x0800);
+    put16(h, isAscii(e.name) ? 0 : kFlagUtf8);
     put16(h, e.method);
     put16(h, e.dosTime);
     put16(h, e.dosDate);
@@ -81,30 +83,31 @@ void putEntryFields(QByteArray &h, const ZipNewEntry &e) {
 QByteArray localHeader(const ZipNewEntry &e) {
     QByteArray h;
     put32(h, kLocalSig);
-    put16(h, 20);
+    put16(h, kVersionPlain);
     putEntryFields(h, e);
-    put16(h, 0);
+    put16(h, 0); // extra field
     h.append(e.name);
     return h;
 }
 
 QByteArray centralRecord(const ZipNewEntry &e, quint64 offset) {
-    const bool zip64 = offset >= 0xffffffff;
+    const bool zip64 = offset >= kSaturated32;
+    const quint16 version = zip64 ? kVersionZip64 : kVersionPlain;
     QByteArray h;
     put32(h, kCentralSig);
-    put16(h, quint16(3 << 8 | (zip64 ? 45 : 20))); // made on Unix
-    put16(h, zip64 ? 45 : 20);
+    put16(h, quint16(kMadeOnUnix | version));
+    put16(h, version);
     putEntryFields(h, e);
-    put16(h, zip64 ? 12 : 0);
+    put16(h, zip64 ? quint16(kOffsetExtraSize) : 0);
     put16(h, 0); // comment
     put16(h, 0); // disk
     put16(h, 0); // internal attributes
     put32(h, e.unixMode << 16);
-    put32(h, zip64 ? 0xffffffff : quint32(offset));
+    put32(h, zip64 ? kSaturated32 : quint32(offset));
     h.append(e.name);
     if (zip64) {
-        put16(h, 0x0001);
-        put16(h, 8);
+        put16(h, kZip64ExtraId);
+        put16(h, quint16(kOffsetExtraSize - kExtraHeaderSize));
         put64(h, offset);
     }
     return h;
@@ -157,6 +160,7 @@ struct ZipRewrite::Plan {
     std::vector<quint64> addedOffset;            // per added entry
     quint64 dirStart = 0, dirSize = 0, count = 0;
     bool zip64 = false;
+    bool had64 = false;   // the frame's Zip64 end records are kept
     bool emptied = false; // no entry left: the plain empty archive
     quint64 zip64RecordLen = 0;
     quint64 tailLength = 0; // the end record and what follows it
@@ -224,7 +228,7 @@ QByteArray placelessCentral(int fd, const ZipLayout::Entry &e) {
     QByteArray record(qsizetype(e.centralLen), Qt::Uninitialized);
     if (!preadExactly(fd, e.central, record.data(), size_t(record.size())))
         return {};
-    record.replace(42, 4, QByteArray(4, '\0'));
+    record.replace(kCentralLocalOffset, 4, QByteArray(4, '\0'));
     if (e.zip64Offset)
         record.replace(e.offsetAt, 8, QByteArray(8, '\0'));
     if (e.offsetCopyAt != 0)
@@ -332,7 +336,7 @@ ZipRewrite::Plan ZipRewrite::plan() const {
     }
     for (const ZipNewEntry &e : added_) {
         p.addedOffset.push_back(pos);
-        pos += quint64(30 + e.name.size() + e.packed.size());
+        pos += kLocalSize + quint64(e.name.size() + e.packed.size());
     }
     p.dirStart = pos;
     for (const Part &part : parts_)
@@ -342,18 +346,21 @@ ZipRewrite::Plan ZipRewrite::plan() const {
                 ++p.count;
             }
     for (size_t k = 0; k < added_.size(); ++k)
-        pos += quint64(46 + added_[k].name.size() + (p.addedOffset[k] >= 0xffffffff ? 12 : 0));
+        pos += kCentralSize + quint64(added_[k].name.size()) +
+               (p.addedOffset[k] >= kSaturated32 ? kOffsetExtraSize : 0);
     p.count += added_.size();
     p.dirSize = pos - p.dirStart;
     // An emptied archive is the plain one: its Zip64 end records go (other readers refuse
     // an archive that holds nothing but a Zip64 end).
-    const bool had64 = !frameless_ && !p.emptied && frame.layout->zip64Record != ZipLayout::None;
-    p.zip64 = had64 || p.count >= 0xffff || p.dirSize >= 0xffffffff || p.dirStart >= 0xffffffff;
+    p.had64 = !frameless_ && !p.emptied && frame.layout->zip64Record != ZipLayout::None;
+    p.zip64 = p.had64 || p.count >= kSaturated16 || p.dirSize >= kSaturated32 ||
+              p.dirStart >= kSaturated32;
     if (p.zip64) {
-        p.zip64RecordLen = had64 ? frame.layout->zip64Locator - frame.layout->zip64Record : 56;
-        pos += p.zip64RecordLen + 20;
+        p.zip64RecordLen =
+            p.had64 ? frame.layout->zip64Locator - frame.layout->zip64Record : kZip64EndSize;
+        pos += p.zip64RecordLen + kZip64LocatorSize;
     }
-    p.tailLength = frameless_ ? 22 : frame.layout->fileSize - frame.layout->endRecord;
+    p.tailLength = frameless_ ? kEndSize : frame.layout->fileSize - frame.layout->endRecord;
     p.size = pos + p.tailLength;
     return p;
 }
@@ -362,81 +369,156 @@ qint64 ZipRewrite::outputSize() const {
     return qint64(plan().size);
 }
 
-ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64)> &progress,
-                                      int *error) const {
-    const Plan p = plan();
-    const Part &frame = parts_[0];
-    loff_t out = 0;
+// The new archive as it is written: the position reached, the progress callback that
+// may cancel, and where the errno of a failing call goes.
+class ZipRewrite::Output {
+public:
+    Output(int fd, const std::function<bool(qint64)> &progress, int *error)
+        : fd_(fd), progress_(progress), error_(error) {}
+
+    quint64 position() const { return quint64(out_); }
+    int *error() const { return error_; }
+    Outcome failure() const { return cancelled_ ? Outcome::Cancelled : Outcome::Failed; }
+
+    // Keeps `error` as the cause of the failure; false, to be returned.
+    bool fail(int error) {
+        *error_ = error;
+        return false;
+    }
+
     // Writes whole buffers at the current position.
-    const auto put = [&](const QByteArray &bytes) {
+    bool put(const QByteArray &bytes) {
         const char *data = bytes.constData();
         size_t left = size_t(bytes.size());
         while (left > 0) {
-            const ssize_t n = ::pwrite(outFd, data, left, out);
+            const ssize_t n = ::pwrite(fd_, data, left, out_);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0) {
-                *error = n < 0 ? errno : ENOSPC;
-                return false;
-            }
+            if (n <= 0)
+                return fail(n < 0 ? errno : ENOSPC);
             data += n;
             left -= size_t(n);
-            out += n;
+            out_ += n;
         }
         return true;
-    };
-    bool cancelled = false;
-    // Copies source bytes as they are, block by block, by the kernel where it can.
-    const auto copy = [&](int fd, quint64 from, quint64 len) {
+    }
+
+    // Copies source bytes as they are, block by block, by the kernel where it can,
+    // reporting progress after each block.
+    bool copy(int fd, quint64 from, quint64 len) {
         loff_t in = loff_t(from);
         QByteArray buffer;
         while (len > 0) {
             const size_t chunk = size_t(std::min(len, kCopyChunk));
-            ssize_t n = ::copy_file_range(fd, &in, outFd, &out, chunk, 0);
+            ssize_t n = ::copy_file_range(fd, &in, fd_, &out_, chunk, 0);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                           errno == EOPNOTSUPP || errno == EBADF)) {
                 buffer.resize(qsizetype(chunk));
-                if (!readAt(fd, quint64(in), buffer.data(), chunk, error) || !put(buffer))
+                if (!readAt(fd, quint64(in), buffer.data(), chunk, error_) || !put(buffer))
                     return false;
                 in += loff_t(chunk);
                 n = ssize_t(chunk);
             } else if (n < 0) {
-                *error = errno;
-                return false;
+                return fail(errno);
             } else if (n == 0) {
-                *error = EIO; // the source ended early: it changed under us
-                return false;
+                return fail(EIO); // the source ended early: it changed under us
             }
             len -= quint64(n);
-            if (progress && !progress(qint64(out))) {
-                cancelled = true;
+            if (!progressed())
                 return false;
-            }
         }
         return true;
-    };
-    const auto outcome = [&] { return cancelled ? Outcome::Cancelled : Outcome::Failed; };
+    }
 
-    if (!copy(frame.fd, p.leadingFrom, p.leading))
-        return outcome();
+    // Tells the progress callback the bytes written so far; false when it cancels.
+    bool progressed() {
+        if (progress_ && !progress_(qint64(out_))) {
+            cancelled_ = true;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const int fd_;
+    const std::function<bool(qint64)> &progress_;
+    int *const error_;
+    loff_t out_ = 0;
+    bool cancelled_ = false;
+};
+
+namespace {
+
+// Stores a kept entry's new local header offset in its central record, wherever the
+// record holds it. False when the record has no room for an offset this far out.
+bool placeLocalOffset(QByteArray &record, const ZipLayout::Entry &e, quint64 offset) {
+    if (e.zip64Offset) {
+        set64(record, e.offsetAt, offset);
+        return true;
+    }
+    if (offset >= kSaturated32)
+        return false;
+    set32(record, kCentralLocalOffset, quint32(offset));
+    if (e.offsetCopyAt != 0)
+        set64(record, e.offsetCopyAt, offset);
+    return true;
+}
+
+// A Zip64 end record for an archive that had none; its counts and directory are set later.
+QByteArray newZip64EndRecord() {
+    QByteArray record(qsizetype(kZip64EndSize), '\0');
+    set32(record, kSignatureAt, kZip64EndSig);
+    set64(record, kZip64EndRecordSize, kZip64EndCounted);
+    set16(record, kZip64EndMadeBy, quint16(kMadeOnUnix | kVersionZip64));
+    set16(record, kZip64EndVersionNeeded, kVersionZip64);
+    return record;
+}
+
+// The locator of the Zip64 end record at `recordPos`.
+QByteArray zip64Locator(quint64 recordPos) {
+    QByteArray locator(qsizetype(kZip64LocatorSize), '\0');
+    set32(locator, kSignatureAt, kZip64LocatorSig);
+    set32(locator, kZip64LocatorDisk, 0); // the Zip64 end record is on this disk
+    set64(locator, kZip64LocatorRecord, recordPos);
+    set32(locator, kZip64LocatorDisks, 1);
+    return locator;
+}
+
+} // namespace
+
+ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64)> &progress,
+                                      int *error) const {
+    const Plan p = plan();
+    Output out(outFd, progress, error);
+    if (copyLeadingData(out, p) && copyKeptRecords(out, p) && writeAddedEntries(out) &&
+        writeCentralDirectory(out, p) && writeEndRecords(out, p) && out.progressed())
+        return Outcome::Written;
+    return out.failure();
+}
+
+bool ZipRewrite::copyLeadingData(Output &out, const Plan &p) const {
+    return out.copy(parts_[0].fd, p.leadingFrom, p.leading);
+}
+
+bool ZipRewrite::copyKeptRecords(Output &out, const Plan &p) const {
     for (const Plan::Span &span : p.spans)
-        if (!copy(span.fd, span.from, span.length))
-            return outcome();
-    for (size_t k = 0; k < added_.size(); ++k)
-        if (!put(localHeader(added_[k]) + added_[k].packed))
-            return outcome();
+        if (!out.copy(span.fd, span.from, span.length))
+            return false;
+    return true;
+}
 
-    // The central directory: kept records with their new offsets, then the added ones.
+bool ZipRewrite::writeAddedEntries(Output &out) const {
+    for (const ZipNewEntry &e : added_)
+        if (!out.put(localHeader(e) + e.packed))
+            return false;
+    return true;
+}
+
+bool ZipRewrite::writeCentralDirectory(Output &out, const Plan &p) const {
+    constexpr qsizetype kBlockSize = 1 << 20; // records are written in blocks of about this
     QByteArray block;
-    const auto flushBlock = [&](bool force) {
-        if (block.size() < (1 << 20) && !force)
-            return true;
-        const bool ok = put(block);
-        block.clear();
-        return ok;
-    };
     for (size_t n = 0; n < parts_.size(); ++n) {
         const Part &part = parts_[n];
         const std::vector<ZipLayout::Entry> &map = part.layout->map;
@@ -445,96 +527,87 @@ ZipRewrite::Outcome ZipRewrite::write(int outFd, const std::function<bool(qint64
             if (part.dropped[i])
                 continue;
             QByteArray record(qsizetype(map[i].centralLen), Qt::Uninitialized);
-            if (!directory.read(map[i].central, record.data(), size_t(record.size()))) {
-                *error = EIO;
-                return Outcome::Failed;
-            }
-            const quint64 offset = p.newOffset[n][i];
-            if (map[i].zip64Offset) {
-                set64(record, map[i].offsetAt, offset);
-            } else if (offset < 0xffffffff) {
-                set32(record, 42, quint32(offset));
-                if (map[i].offsetCopyAt != 0)
-                    set64(record, map[i].offsetCopyAt, offset);
-            } else {
-                *error = EFBIG; // a record without room for an offset this far out
-                return Outcome::Failed;
-            }
+            if (!directory.read(map[i].central, record.data(), size_t(record.size())))
+                return out.fail(EIO);
+            if (!placeLocalOffset(record, map[i], p.newOffset[n][i]))
+                return out.fail(EFBIG);
             block.append(record);
-            if (!flushBlock(false))
-                return outcome();
+            if (block.size() >= kBlockSize) {
+                if (!out.put(block))
+                    return false;
+                block.clear();
+            }
         }
     }
     for (size_t k = 0; k < added_.size(); ++k)
         block.append(centralRecord(added_[k], p.addedOffset[k]));
-    if (!flushBlock(true))
-        return outcome();
+    return out.put(block);
+}
 
-    // The end records.
+bool ZipRewrite::writeEndRecords(Output &out, const Plan &p) const {
     QByteArray tail;
+    if (!readTail(out, p, tail))
+        return false;
+    if (p.zip64 && !writeZip64EndRecords(out, p))
+        return false;
+    if (!updateEndRecord(tail, p))
+        return out.fail(EIO);
+    return out.put(tail);
+}
+
+bool ZipRewrite::readTail(Output &out, const Plan &p, QByteArray &tail) const {
     if (frameless_) {
-        put32(tail, kEndSig);
-        tail.append(QByteArray(18, '\0'));
+        tail = QByteArray(qsizetype(kEndSize), '\0');
+        set32(tail, kSignatureAt, kEndSig);
+        return true;
+    }
+    const Part &frame = parts_[0];
+    tail.resize(qsizetype(p.tailLength));
+    return readAt(frame.fd, frame.layout->endRecord, tail.data(), size_t(tail.size()), out.error());
+}
+
+bool ZipRewrite::writeZip64EndRecords(Output &out, const Plan &p) const {
+    const Part &frame = parts_[0];
+    const quint64 recordPos = out.position();
+    QByteArray record;
+    if (p.had64) {
+        record.resize(qsizetype(p.zip64RecordLen));
+        if (!readAt(frame.fd, frame.layout->zip64Record, record.data(), size_t(record.size()),
+                    out.error()))
+            return false;
     } else {
-        tail.resize(qsizetype(p.tailLength));
-        if (!readAt(frame.fd, frame.layout->endRecord, tail.data(), size_t(tail.size()), error))
-            return Outcome::Failed;
+        record = newZip64EndRecord();
     }
-    const bool had64 = !frameless_ && !p.emptied && frame.layout->zip64Record != ZipLayout::None;
-    if (p.zip64) {
-        const quint64 recordPos = quint64(out);
-        QByteArray record;
-        if (had64) {
-            record.resize(qsizetype(p.zip64RecordLen));
-            if (!readAt(frame.fd, frame.layout->zip64Record, record.data(), size_t(record.size()),
-                        error))
-                return Outcome::Failed;
-        } else {
-            put32(record, kZip64EndSig);
-            put64(record, 44);
-            put16(record, 3 << 8 | 45);
-            put16(record, 45);
-            record.append(QByteArray(4 + 4 + 8 + 8 + 8 + 8, '\0'));
-        }
-        set64(record, 24, p.count);
-        set64(record, 32, p.count);
-        set64(record, 40, p.dirSize);
-        set64(record, 48, p.dirStart);
-        QByteArray locator;
-        put32(locator, kZip64LocatorSig);
-        put32(locator, 0);
-        put64(locator, recordPos);
-        put32(locator, 1);
-        if (!put(record + locator))
-            return outcome();
-    }
+    set64(record, kZip64EndDiskEntries, p.count);
+    set64(record, kZip64EndEntries, p.count);
+    set64(record, kZip64EndDirectorySize, p.dirSize);
+    set64(record, kZip64EndDirectoryOffset, p.dirStart);
+    return out.put(record + zip64Locator(recordPos));
+}
+
+bool ZipRewrite::updateEndRecord(QByteArray &tail, const Plan &p) {
+    if (get32(tail, kSignatureAt) != kEndSig)
+        return false;
     // Fields that the original saturated stay saturated (the Zip64 record holds them).
     const auto field16 = [&](qsizetype at, quint64 v) {
         set16(tail, at,
-              (v >= 0xffff || (had64 && get16(tail, at) == 0xffff)) ? 0xffff : quint16(v));
+              (v >= kSaturated16 || (p.had64 && get16(tail, at) == kSaturated16)) ? kSaturated16
+                                                                                  : quint16(v));
     };
     const auto field32 = [&](qsizetype at, quint64 v) {
         set32(tail, at,
-              (v >= 0xffffffff || (had64 && get32(tail, at) == 0xffffffff)) ? 0xffffffff
-                                                                            : quint32(v));
+              (v >= kSaturated32 || (p.had64 && get32(tail, at) == kSaturated32)) ? kSaturated32
+                                                                                  : quint32(v));
     };
-    if (get32(tail, 0) != kEndSig) {
-        *error = EIO;
-        return Outcome::Failed;
-    }
     if (p.emptied) {
-        set16(tail, 4, 0); // this disk, and the disk where the directory starts
-        set16(tail, 6, 0);
+        set16(tail, kEndDisk, 0);
+        set16(tail, kEndDirectoryDisk, 0);
     }
-    field16(8, p.count);
-    field16(10, p.count);
-    field32(12, p.dirSize);
-    field32(16, p.dirStart);
-    if (!put(tail))
-        return outcome();
-    if (progress && !progress(qint64(out)))
-        return Outcome::Cancelled;
-    return Outcome::Written;
+    field16(kEndDiskEntries, p.count);
+    field16(kEndEntries, p.count);
+    field32(kEndDirectorySize, p.dirSize);
+    field32(kEndDirectoryOffset, p.dirStart);
+    return true;
 }
 
 } // namespace arcsweep

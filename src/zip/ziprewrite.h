@@ -82,6 +82,30 @@ private:
     static std::vector<quint64> spanLengths(const Part &part);
     Plan plan() const;
 
+    class Output; // the new archive as write() puts it out
+
+    // The steps of write(), in order; each returns false when the write fails or is
+    // cancelled.
+    // The bytes in front of the first entry.
+    bool copyLeadingData(Output &out, const Plan &p) const;
+    // The kept local records, neighbours in one copy.
+    bool copyKeptRecords(Output &out, const Plan &p) const;
+    // The added entries' local headers and data.
+    bool writeAddedEntries(Output &out) const;
+    // The kept central records with their new offsets, then the added ones.
+    bool writeCentralDirectory(Output &out, const Plan &p) const;
+    // The Zip64 end records when the new archive has them, then the end record with the
+    // comment and whatever followed it.
+    bool writeEndRecords(Output &out, const Plan &p) const;
+    // The frame's end record and what follows it, or a bare end record without a frame.
+    bool readTail(Output &out, const Plan &p, QByteArray &tail) const;
+    // The frame's Zip64 end record (or a new one) and its locator, with the new counts
+    // and directory place.
+    bool writeZip64EndRecords(Output &out, const Plan &p) const;
+    // Puts the new counts and directory place into the end record; false when `tail`
+    // does not start with one.
+    static bool updateEndRecord(QByteArray &tail, const Plan &p);
+
     std::vector<Part> parts_;
     bool frameless_ = false;
     std::vector<ZipNewEntry> added_;

@@ -547,7 +547,7 @@ TEST(TestAheadOrder, AnOpenThatFailsListsNothingOnAWorkerOrNot) {
     const QByteArray locals = r.local[0] + r.local[1] + r.local[2];
     const auto end = [](qsizetype size, qsizetype offset, qsizetype commentLen) {
         QByteArray e("PK\x05\x06\0\0\0\0\x02\0\x02\0", 12);
-        for (const auto [value, bytes] : {std::pair{size, 4}, {offset, 4}, {commentLen, 2}})
+        for (const auto &[value, bytes] : {std::pair{size, 4}, {offset, 4}, {commentLen, 2}})
             for (int i = 0; i < bytes; ++i)
                 e.append(char((value >> (8 * i)) & 0xff));
         return e;
