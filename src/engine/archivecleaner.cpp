@@ -71,63 +71,67 @@ void ArchiveCleaner::CleanFolderArchives() {
 }
 
 ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) {
-    AppState &state = host_.state();
-    RunTotals &totals = state.Totals;
-    ZipComponent &zip = host_.zip();
     const QString name = host_.fileName(i);
     if (name.isEmpty())
         return Next::Archive;
     const QString path = folder + u'/' + name;
-    const QString lowerName = Fs::lower(name);
     // Nothing is changed through a link that leads out of the tree being cleaned.
     const bool mayChange = insideTree(path);
+    const qint64 sizeBefore = beginArchive(i, path, mayChange);
+    // Only an archive whose every entry tested sound is ever rewritten: its kept
+    // entries are copied as they are, and a damaged or unreadable one must stay as found.
+    repaired_ = false;
+    const int listed = listArchive(path, mayChange);
+    const Walk walk = walkEntries(i, path, listed == ZipOk && mayChange);
+    if (walk.stopped || (!walk.damaged && !host_.state().Running))
+        return stopArchive(walk.purged);
+    if (walk.damaged)
+        takeBackRepair();
+    else
+        writeChanges(i, path, sizeBefore, walk.purged);
+    host_.zip().DiscardChanges();
+    repaired_ = false;
+    return finishArchive(path, folder, walk.nfoCount, mayChange);
+}
 
+qint64 ArchiveCleaner::beginArchive(int i, const QString &path, bool mayChange) {
+    AppState &state = host_.state();
     // Counted and made writable (never through a link) before anything else.
     const qint64 sizeBefore = std::max<qint64>(Fs::size(path), 0);
-    totals.Zips += 1;
-    totals.BytesTested += double(sizeBefore);
+    state.Totals.Zips += 1;
+    state.Totals.BytesTested += double(sizeBefore);
     if (!state.DryRun)
         Fs::makeOwnerWritable(path);
+    const QString lowerName = Fs::lower(host_.fileName(i));
     host_.selectFile(i, true);
     host_.setStatusCaption(lowerName);
     host_.setWindowCaption(QStringLiteral("Cleaning ") + lowerName);
     if (!mayChange)
         files_.logError(QStringLiteral("Linked zip ") + Fs::lower(path));
-    // Only an archive whose every entry tested sound is ever rewritten: its kept
-    // entries are copied as they are, and a damaged or unreadable one must stay as found.
-    repaired_ = false;
-    const int listed = listArchive(path, mayChange);
-    const bool mayRewrite = listed == ZipOk && mayChange;
+    return sizeBefore;
+}
 
-    // The entry walk: each entry present after the listing is visited once. Its
-    // deletions are gathered and written together once the walk is through.
-    int nfoCount = 0;
-    int purgedHere = 0;
-    bool damaged = false;
-    const auto stop = [&] {
-        // Stopped: nothing gathered is written, and what was not written is not counted.
-        zip.DiscardChanges();
-        totals.PurgedFiles -= purgedHere;
-        takeBackRepair();
-        showPurged();
-        return Next::Stop;
-    };
+ArchiveCleaner::Walk ArchiveCleaner::walkEntries(int i, const QString &path, bool mayRewrite) {
+    // Each entry present after the listing is visited once. Its deletions are gathered
+    // and written together once the walk is through.
+    const AppState &state = host_.state();
+    Walk walk;
     for (int k = 0; k < host_.entryCount(); ++k) {
         const QString entry = host_.entry(k);
         host_.selectEntry(k, true);
         if (entry.endsWith(QLatin1String(".nfo")))
-            ++nfoCount;
+            ++walk.nfoCount;
         const Match match = matchEntry(i, k, entry, path, mayRewrite);
         if (match == Match::Damaged) {
-            damaged = true;
+            walk.damaged = true;
             break;
         }
         if (match == Match::Purged) {
             if (state.DryRun)
                 files_.toStdout({QStringLiteral("purge"), path, entry});
             // The entry that moves into position k is visited next.
-            --nfoCount;
-            ++purgedHere;
+            --walk.nfoCount;
+            ++walk.purged;
             if (k >= host_.entryCount())
                 break;
             --k;
@@ -135,34 +139,46 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
             host_.selectEntry(k, false);
         }
         // A purged entry is no exception: a stop given meanwhile ends the walk here.
-        if (!state.Running)
-            return stop();
+        if (!state.Running) {
+            walk.stopped = true;
+            break;
+        }
         yielder_.maybe();
     }
+    return walk;
+}
 
-    // What the purges removed.
-    if (!damaged) {
-        if (!state.Running)
-            return stop();
-        host_.selectFile(i, false);
-        // A dry run reckons what the rewrite would free; a run writes it.
-        const qint64 sizeAfter = state.DryRun && zip.gathering() ? zip.pendingSize() : sizeBefore;
-        if (!state.DryRun && zip.gathering() && !applyChanges(path, purgedHere))
-            purgedHere = 0;
-        if (purgedHere > 0) {
-            const qint64 removed =
-                sizeBefore - (state.DryRun ? sizeAfter : std::max<qint64>(Fs::size(path), 0));
-            totals.PurgedBytes += double(removed);
-            if (removed != 0)
-                totals.CleanedZips += 1;
-        }
+ArchiveCleaner::Next ArchiveCleaner::stopArchive(int purged) {
+    // Stopped: nothing gathered is written, and what was not written is not counted.
+    host_.zip().DiscardChanges();
+    host_.state().Totals.PurgedFiles -= purged;
+    takeBackRepair();
+    showPurged();
+    return Next::Stop;
+}
+
+void ArchiveCleaner::writeChanges(int i, const QString &path, qint64 sizeBefore, int purged) {
+    AppState &state = host_.state();
+    ZipComponent &zip = host_.zip();
+    host_.selectFile(i, false);
+    // A dry run reckons what the rewrite would free; a run writes it.
+    const qint64 sizeAfter = state.DryRun && zip.gathering() ? zip.pendingSize() : sizeBefore;
+    if (!state.DryRun && zip.gathering() && !applyChanges(path, purged))
+        purged = 0;
+    if (purged > 0) {
+        const qint64 removed =
+            sizeBefore - (state.DryRun ? sizeAfter : std::max<qint64>(Fs::size(path), 0));
+        state.Totals.PurgedBytes += double(removed);
+        if (removed != 0)
+            state.Totals.CleanedZips += 1;
     }
-    if (damaged)
-        takeBackRepair();
-    zip.DiscardChanges();
-    repaired_ = false;
+}
 
+ArchiveCleaner::Next ArchiveCleaner::finishArchive(const QString &path, const QString &folder,
+                                                   int nfoCount, bool mayChange) {
     // The archive is done: counted, and queued when it keeps more than one .nfo.
+    AppState &state = host_.state();
+    RunTotals &totals = state.Totals;
     yielder_.maybe();
     if (!state.Running)
         return Next::Stop;

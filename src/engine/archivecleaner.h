@@ -39,7 +39,20 @@ private:
     enum class Next { Archive, Stop };
     enum class Match { None, Purged, NotPurged, Damaged };
 
+    // One archive, in its steps: counted and shown, listed and tested, its entries
+    // walked and matched, its gathered changes written, then counted as processed.
     Next cleanArchive(int index, const QString &folder);
+    struct Walk {
+        int nfoCount = 0; // ".nfo" entries the archive keeps
+        int purged = 0;   // entries whose deletion was gathered
+        bool damaged = false;
+        bool stopped = false; // a stop came during the walk
+    };
+    qint64 beginArchive(int index, const QString &path, bool mayChange);
+    Walk walkEntries(int index, const QString &path, bool mayRewrite);
+    Next stopArchive(int purged);
+    void writeChanges(int index, const QString &path, qint64 sizeBefore, int purged);
+    Next finishArchive(const QString &path, const QString &folder, int nfoCount, bool mayChange);
     int listArchive(const QString &path, bool mayChange);
     // True when the repair is gathered for the archive's rewrite.
     bool repairDoubleDiz(const QString &path);
