@@ -10,10 +10,10 @@
 #include "common/textfile.h"
 #include "engine/cleanrun.h"
 #include "engine/runhost.h"
+#include "runtree.h"
 #include "zip/archiveactions.h"
 #include "zip/zipcomponent.h"
 #include "zip/zipresult.h"
-#include "zipfixtures.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -191,9 +191,9 @@ private:
 
 // A run of the real engine over a test tree ("Zip Tree"), with its data folder ("App
 // Folder") and a recording host in place of the main window.
-class HostRun {
+class HostRun : public RunTree {
 public:
-    HostRun() {
+    HostRun() : RunTree(state, tree) {
         appFolder = root.filePath(QStringLiteral("App Folder"));
         tree = root.filePath(QStringLiteral("Zip Tree"));
         QDir().mkpath(appFolder + QStringLiteral("/temp"));
@@ -204,41 +204,9 @@ public:
         run.setYieldInterval(0);
     }
 
-    void purgeList(const QStringList &lines) {
-        writeFile(appFile(DataFile::PurgeList), (lines.join("\r\n") + "\r\n").toUtf8());
-    }
-
-    // Writes an archive below the tree, each entry's text made from its name.
-    QString zip(const QString &relativePath, const QStringList &names) {
-        QList<ZipFixtureEntry> entries;
-        for (const QString &name : names)
-            entries.append({name, ("Contents of " + name + "\r\n").toUtf8().repeated(20)});
-        const QString path = tree + u'/' + relativePath;
-        QDir().mkpath(QFileInfo(path).path());
-        EXPECT_TRUE(writeZip(path, entries)) << path.toStdString();
-        return path;
-    }
-
-    static QStringList names(const QString &archive) {
-        bool ok = false;
-        QStringList result;
-        for (const ZipFixtureEntry &entry : readZip(archive, &ok))
-            result.append(entry.name);
-        EXPECT_TRUE(ok) << archive.toStdString();
-        return result;
-    }
-
     // "&Clean all": the run goes to its end (the statistics are left at once).
     void clean() { run.Command2_Click(); }
 
-    // The last StatsLog record (14 lines), or fewer lines when there is none.
-    QStringList lastRecord() const {
-        const QStringList lines = TextFile::readLines(appFile(DataFile::StatsLog));
-        return lines.mid(qMax<qsizetype>(0, lines.size() - 14));
-    }
-    QStringList errorLog() const { return TextFile::readLines(appFile(DataFile::ErrorLog)); }
-    QStringList verifyList() const { return TextFile::readLines(appFile(DataFile::VerifyList)); }
-    const RunTotals &totals() const { return state.Totals; }
     QString appFile(const char *name) const { return state.file(name); }
 
     QTemporaryDir root;

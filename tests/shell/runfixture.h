@@ -9,6 +9,7 @@
 #include "controls/drivelistbox.h"
 #include "controls/sspanel.h"
 #include "engine/cleanrun.h"
+#include "runtree.h"
 #include "windows/form4.h"
 
 #include <QLabel>
@@ -31,40 +32,17 @@ struct StatsShown {
     bool mainEnabled = true;
 };
 
-class RunFixture : public AppFixture {
+class RunFixture : public AppFixture, public RunTree {
 public:
     // `build` makes the window (a test may give a subclass that watches it).
-    explicit RunFixture(const std::function<void(RunFixture &)> &build = {}) {
+    explicit RunFixture(const std::function<void(RunFixture &)> &build = {})
+        : RunTree(state, tree) {
         if (build)
             build(*this);
         else
             makeForm(false);
         form->Drive1->setDrive(tree);
         browse(tree);
-    }
-
-    void purgeList(const QStringList &lines) {
-        writeFile(appFile(DataFile::PurgeList), (lines.join("\r\n") + "\r\n").toUtf8());
-    }
-
-    // Writes an archive below the tree; `stored` entries keep their bytes as they are.
-    QString zip(const QString &relativePath, const QStringList &names) {
-        QList<ZipFixtureEntry> entries;
-        for (const QString &name : names)
-            entries.append({name, ("Contents of " + name + "\r\n").toUtf8().repeated(20)});
-        const QString path = tree + u'/' + relativePath;
-        QDir().mkpath(QFileInfo(path).path());
-        EXPECT_TRUE(writeZip(path, entries)) << path.toStdString();
-        return path;
-    }
-
-    static QStringList names(const QString &archive) {
-        bool ok = false;
-        QStringList result;
-        for (const ZipFixtureEntry &entry : readZip(archive, &ok))
-            result.append(entry.name);
-        EXPECT_TRUE(ok) << archive.toStdString();
-        return result;
     }
 
     // Clicks "&Clean all" and waits for the handler to return. An interactive run
@@ -98,15 +76,6 @@ public:
     }
     // The same, as a user's click on "&Clean all".
     void clickClean() { clean(true); }
-
-    // The last StatsLog record (14 lines), or fewer lines when there is none.
-    QStringList lastRecord() const {
-        const QStringList lines = TextFile::readLines(appFile(DataFile::StatsLog));
-        return lines.mid(qMax<qsizetype>(0, lines.size() - 14));
-    }
-    QStringList errorLog() const { return TextFile::readLines(appFile(DataFile::ErrorLog)); }
-    QStringList verifyList() const { return TextFile::readLines(appFile(DataFile::VerifyList)); }
-    const RunTotals &totals() const { return state.Totals; }
 
     // Runs `action` once, the first time the component lists an entry whose name
     // contains `marker` (case ignored).
