@@ -224,7 +224,8 @@ void ZipComponent::TestAhead(const QStringList &paths) {
     if (closed_ || testAheadWorkers == 0)
         return;
     if (!ahead_)
-        ahead_ = std::make_unique<ZipTestAhead>(std::max(testAheadWorkers, 0));
+        ahead_ = std::make_unique<ZipTestAhead>(
+            std::max(testAheadWorkers, 0), [this](const QString &path) { emit TestedAhead(path); });
     ahead_->enqueue(paths);
 }
 

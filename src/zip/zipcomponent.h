@@ -98,6 +98,8 @@ signals:
     void Listing(const arcsweep::ZipEntryInfo &entry);
     // Completion in percent (0..100); emitted at least every 100 ms of a long operation.
     void Status(int completion);
+    // An archive queued by TestAhead has its verdict; emitted on the worker's thread.
+    void TestedAhead(const QString &path);
 
 private:
     class Operation;

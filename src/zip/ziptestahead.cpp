@@ -16,7 +16,8 @@ struct ZipTestAhead::Job {
     Result result;
 };
 
-ZipTestAhead::ZipTestAhead(int workers) {
+ZipTestAhead::ZipTestAhead(int workers, std::function<void(const QString &)> tested)
+    : tested_(std::move(tested)) {
     if (workers <= 0)
         workers = int(std::max(1u, std::thread::hardware_concurrency()));
     ahead_ = size_t(workers) * 4; // enough to go on while the window thread waits on a sync
@@ -93,6 +94,11 @@ void ZipTestAhead::work() {
         job->done = true;
         ++idle_;
         changed_.notify_all();
+        if (tested_) {
+            lock.unlock();
+            tested_(job->path);
+            lock.lock();
+        }
     }
 }
 

@@ -25,8 +25,10 @@ public:
         std::unique_ptr<ZipOpened> archive; // null when the archive was not tested ahead
     };
 
-    explicit ZipTestAhead(int workers = 0); // 0: one per core
-    ~ZipTestAhead();                        // cancels and waits for the workers
+    // `tested` is called on the worker's thread each time a verdict is ready (with the
+    // archive's path), so that whoever needs to know can wait for it.
+    explicit ZipTestAhead(int workers = 0, std::function<void(const QString &)> tested = {});
+    ~ZipTestAhead(); // cancels and waits for the workers
     ZipTestAhead(const ZipTestAhead &) = delete;
     ZipTestAhead &operator=(const ZipTestAhead &) = delete;
 
@@ -53,6 +55,7 @@ private:
     bool stopping_ = false;
     size_t ahead_ = 2; // jobs started and not yet taken, at most
     size_t idle_ = 0;  // workers not testing a job
+    std::function<void(const QString &)> tested_;
     std::vector<std::thread> workers_;
 };
 

@@ -1,17 +1,18 @@
 // A rewrite copies what it keeps byte for byte, replaces the archive only while it is
 // the file that was read, and the one rewrite of gathered changes applies them all.
 #include "common/tempfile.h"
+#include "rawzip.h"
 #include "zip/blockreader.h"
 #include "zip/ziparchivefile.h"
 #include "zip/zipcomponent.h"
 #include "zip/zipreading.h"
 #include "zip/ziptestahead.h"
-#include "rawzip.h"
 #include "zipfixtures.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThread>
 #include <fcntl.h>
@@ -576,11 +577,16 @@ TEST(TestAheadOrder, AnOpenThatFailsListsNothingOnAWorkerOrNot) {
 TEST_F(Rewrite, AnArchiveChangedAfterItWasTestedAheadIsTestedAgain) {
     const QString a = place(rawZip({rawEntry("A.TXT", "a")}), "A.ZIP");
     const QString b = place(rawZip({rawEntry("B.TXT", "b"), rawEntry("C.TXT", "c")}), "B.ZIP");
+    QSemaphore bTested;
+    QObject::connect(&zip, &ZipComponent::TestedAhead, [&](const QString &path) {
+        if (path == b)
+            bTested.release();
+    });
     zip.TestAhead({a, b});
     int code = -1;
     EXPECT_EQ(listed(a, &code), QStringList{"A.TXT"});
     EXPECT_EQ(code, ZipOk);
-    QThread::msleep(50); // the workers have had time to test B as it was
+    ASSERT_TRUE(bTested.tryAcquire(1, 30000)); // a worker tested B as it was
     QByteArray broken = buildZip(rawZip({rawEntry("B.TXT", QByteArray("b").repeated(500))}));
     broken[100] = char(broken[100] ^ 1);
     const QString other = dir.filePath("other");
