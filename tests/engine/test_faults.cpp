@@ -240,21 +240,36 @@ TEST(Faults, NamesThatAreNotUtf8AreCleanedByTheirBytes) {
 // Records are kept only for a rewrite that then goes ahead: not when the archive
 // cannot be written or another program holds it, and never twice when an archive comes
 // back with a record already kept (as a kill between keeping and rewriting leaves it).
+// A kept copy that does not fit on its volume says why and leaves no temporary file.
 TEST(Faults, RecordsAreKeptOnlyForARewriteThatGoesAheadAndNeverTwice) {
-    for (const QByteArray why : {"read-only volume", "lock held", "put back after a kill"}) {
+    for (const QByteArray why :
+         {"read-only volume", "lock held", "put back after a kill", "full keep volume"}) {
         SCOPED_TRACE(why.constData());
         Unattended u;
         writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
         const QString keep = u.root.filePath("Kept Records");
         std::unique_ptr<TmpfsMount> volume;
         const QString relative = why == "read-only volume" ? "Read Only/Stuck.ZIP" : "Sub/Held.ZIP";
-        if (why == "read-only volume") {
-            volume = std::make_unique<TmpfsMount>(u.tree + "/Read Only");
+        if (why == "read-only volume" || why == "full keep volume") {
+            volume = std::make_unique<TmpfsMount>(
+                why == "full keep volume" ? keep : u.tree + "/Read Only");
             if (!volume->mounted())
                 GTEST_SKIP() << "needs root to mount a tmpfs";
         }
-        const QString archive = u.zip(relative, {"Junk.TXT", "Keep.TXT"});
-        if (volume)
+        QString archive;
+        if (why == "full keep volume") {
+            // One page left: the kept copy's temporary file is made, its content does not fit.
+            archive = u.tree + u'/' + relative;
+            QDir().mkpath(QFileInfo(archive).path());
+            ASSERT_TRUE(writeZip(
+                archive, {{"Junk.TXT", randomBytes(1 << 16, 5), true}, {"Keep.TXT", "keep"}}));
+            ASSERT_TRUE(writeFile(keep + "/spare", QByteArray(4096, 's')));
+            fillUp(keep + "/filler");
+            ASSERT_TRUE(QFile::remove(keep + "/spare"));
+        } else {
+            archive = u.zip(relative, {"Junk.TXT", "Keep.TXT"});
+        }
+        if (volume && why == "read-only volume")
             ASSERT_TRUE(volume->makeReadOnly());
         const QByteArray before = fileBytes(archive);
         const int held = why == "lock held" ? ::open(QFile::encodeName(archive), O_RDONLY) : -1;
@@ -267,6 +282,10 @@ TEST(Faults, RecordsAreKeptOnlyForARewriteThatGoesAheadAndNeverTwice) {
                 writeFile(archive, before);
             else
                 EXPECT_TRUE(done.err.contains(archive.toLower())) << done.err.toStdString();
+            if (why == "full keep volume")
+                EXPECT_TRUE(done.err.contains("Not purged, the entries could not be kept: " +
+                                              archive.toLower() + ": No space left on device"))
+                    << done.err.toStdString();
         }
         if (held >= 0)
             ::close(held);
@@ -274,6 +293,7 @@ TEST(Faults, RecordsAreKeptOnlyForARewriteThatGoesAheadAndNeverTwice) {
         EXPECT_EQ(QFile::exists(kept) ? Unattended::names(kept) : QStringList(),
                   why == "put back after a kill" ? QStringList{"Junk.TXT"} : QStringList());
         EXPECT_EQ(fileBytes(archive), before);
+        EXPECT_TRUE(temporariesIn(QFileInfo(kept).path()).isEmpty());
     }
 }
 
