@@ -3,6 +3,7 @@
 #include "common/fs.h"
 #include "common/like.h"
 #include "zip/zipcomponent.h"
+#include "zip/ziphandles.h"
 
 #include <QCryptographicHash>
 #include <QList>
@@ -118,7 +119,8 @@ struct EntryData {
 // (an encrypted entry or a method this libzip does not decode included).
 std::optional<std::vector<EntryData>> readEntries(const QString &path) {
     int error = 0;
-    zip_t *za = zip_open(Fs::encode(path).constData(), ZIP_RDONLY, &error);
+    const ZipHandle owner(zip_open(Fs::encode(path).constData(), ZIP_RDONLY, &error));
+    zip_t *za = owner.get();
     if (za == nullptr)
         return std::nullopt;
     std::vector<EntryData> entries;
@@ -127,7 +129,9 @@ std::optional<std::vector<EntryData>> readEntries(const QString &path) {
     const zip_int64_t count = zip_get_num_entries(za, 0);
     for (zip_uint64_t i = 0; good && i < zip_uint64_t(count); ++i) {
         zip_stat_t st;
-        zip_file_t *file = zip_stat_index(za, i, 0, &st) == 0 ? zip_fopen_index(za, i, 0) : nullptr;
+        const ZipFileHandle reader(zip_stat_index(za, i, 0, &st) == 0 ? zip_fopen_index(za, i, 0)
+                                                                      : nullptr);
+        zip_file_t *file = reader.get();
         if (file == nullptr) {
             good = false;
             break;
@@ -140,11 +144,9 @@ std::optional<std::vector<EntryData>> readEntries(const QString &path) {
             entry.size += zip_uint64_t(n);
         }
         good = n == 0;
-        zip_fclose(file);
         entry.digest = hash.result();
         entries.push_back(entry);
     }
-    zip_discard(za);
     if (!good)
         return std::nullopt;
     return entries;

@@ -1,5 +1,7 @@
 #include "common/fs.h"
 
+#include "common/uniquefd.h"
+
 #include <QCollator>
 #include <QDir>
 
@@ -62,10 +64,10 @@ bool statOf(const QString &path, struct stat &st, bool follow) {
 
 template <typename Keep> QStringList listFolder(const QString &folder, Keep keep) {
     QStringList names;
-    DIR *dir = ::opendir(encode(folder).constData());
-    if (dir == nullptr)
+    const UniqueDir dir(::opendir(encode(folder).constData()));
+    if (!dir)
         return names;
-    while (const dirent *e = ::readdir(dir)) {
+    while (const dirent *e = ::readdir(dir.get())) {
         const char *n = e->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
@@ -73,7 +75,6 @@ template <typename Keep> QStringList listFolder(const QString &folder, Keep keep
         if (keep(name, e->d_type))
             names.append(name);
     }
-    ::closedir(dir);
     return names;
 }
 
@@ -255,14 +256,6 @@ bool rename(const QString &from, const QString &to) {
 QByteArray folderOf(const QByteArray &path) {
     const qsizetype slash = path.lastIndexOf('/');
     return slash <= 0 ? QByteArray("/") : path.left(slash);
-}
-
-void syncFolder(const QByteArray &folder) {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 bool writeAll(int fd, const char *data, size_t length, off_t at) {

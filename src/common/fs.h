@@ -49,8 +49,6 @@ bool makeOwnerWritable(const QString &path);
 bool rename(const QString &from, const QString &to);
 // The folder holding `path` (bytes; "/" for a name in the root).
 QByteArray folderOf(const QByteArray &path);
-// Makes the entries of a folder durable (after a rename or a new file in it); best effort.
-void syncFolder(const QByteArray &folder);
 // Writes all of `data` at offset `at` of `fd`, through short writes and interruptions.
 // False on failure, with errno set (ENOSPC for a write that took nothing).
 bool writeAll(int fd, const char *data, size_t length, off_t at);

@@ -61,8 +61,8 @@ PurgeListAdd::Outcome PurgeListAdd::run(const AppState &state, const QStringList
 
     // Copy the staged lines to the end of purge.txt; on failure it stays as it was.
     const QStringList lines = TextFile::readLines(stagingPath);
-    if (!TextFile::appendLines(purgePath, lines))
-        return fail(QStringLiteral("Cannot append to %1").arg(purgePath));
+    if (const FileResult appended = TextFile::appendLines(purgePath, lines); !appended)
+        return fail(QStringLiteral("Cannot append to %1: %2").arg(purgePath, appended.cause()));
     QFile::remove(stagingPath);
     return Added;
 }

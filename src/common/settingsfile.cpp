@@ -3,6 +3,7 @@
 #include "common/fs.h"
 #include "common/numbertext.h"
 #include "common/textfile.h"
+#include "common/uniquefd.h"
 
 #include <QDir>
 
@@ -18,19 +19,18 @@ constexpr char KeepPurgedKey[] = "KeepPurged=";
 // The whole file, or nothing when it cannot be read.
 QByteArray readAll(const QString &path) {
     QByteArray bytes;
-    const int fd = ::open(Fs::encode(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(Fs::encode(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
         return bytes;
     char block[64 * 1024];
     for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
+        const ssize_t n = ::read(fd.get(), block, sizeof block);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         bytes.append(block, n);
     }
-    ::close(fd);
     return bytes;
 }
 } // namespace
@@ -65,7 +65,7 @@ QString SettingsFile::keepPurged(const QString &dataFolder) const {
     return QDir::cleanPath(keep.startsWith(u'/') ? keep : dataFolder + u'/' + keep);
 }
 
-WriteResult SettingsFile::write(const QString &path, const QString &folder) const {
+FileResult SettingsFile::write(const QString &path, const QString &folder) const {
     return TextFile::replaceFile(path, Fs::encode(folder) + "\r\n" + rest_);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/writeresult.h"
+#include "common/fileresult.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,7 +24,7 @@ public:
     QString keepPurged(const QString &dataFolder) const;
 
     // Replaces the file with `folder` as its first line and the rest as read.
-    WriteResult write(const QString &path, const QString &folder) const;
+    FileResult write(const QString &path, const QString &folder) const;
 
 private:
     QString firstLine_;

@@ -1,7 +1,7 @@
 #include "common/textfile.h"
 
+#include "common/durablefile.h"
 #include "common/fs.h"
-#include "common/tempfile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -90,7 +90,7 @@ bool writeLine(QFileDevice &file, const QString &text) {
     return file.write(bytes) == bytes.size();
 }
 
-WriteResult appendLines(const QString &path, const QStringList &lines) {
+FileResult appendLines(const QString &path, const QStringList &lines) {
     if (lines.isEmpty())
         return {}; // nothing to add: the file stays byte for byte as it was
     QByteArray bytes;
@@ -98,10 +98,10 @@ WriteResult appendLines(const QString &path, const QStringList &lines) {
         QFile file(path);
         errno = 0;
         if (!file.open(QIODevice::ReadOnly))
-            return WriteResult::failure(errno);
+            return FileResult::fromErrno(QStringLiteral("read the file"));
         bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
-            return WriteResult::failure(errno);
+            return FileResult::fromErrno(QStringLiteral("read the file"));
     }
     // A last line without its line end (a hand-edited file) must not run into the first new one.
     if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r'))
@@ -111,36 +111,27 @@ WriteResult appendLines(const QString &path, const QStringList &lines) {
     return replaceFile(path, bytes);
 }
 
-WriteResult writeLines(const QString &path, const QStringList &lines) {
+FileResult writeLines(const QString &path, const QStringList &lines) {
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += Fs::encode(line) + "\r\n";
     return replaceFile(path, bytes);
 }
 
-WriteResult replaceFile(const QString &path, const QByteArray &bytes) {
+FileResult replaceFile(const QString &path, const QByteArray &bytes) {
     // The file itself, when the name is a link to it.
     const QString real = Fs::isSymLink(path) ? Fs::realPath(path) : path;
     if (real.isEmpty())
-        return WriteResult::failure(ENOENT);
+        return FileResult::failure(ENOENT, QStringLiteral("follow the link"));
     const QByteArray target = Fs::encode(real);
     struct stat st {};
     const mode_t mode = ::stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
-    // Each failure returns with the errno of the call that failed (read before `temp`
-    // removes itself).
-    const auto failure = [] { return WriteResult::failure(errno != 0 ? errno : EIO); };
-    TempFile temp;
-    errno = 0;
-    if (!temp.create(target, bytes.size(), mode))
-        return failure();
-    if (!Fs::writeAll(temp.fd(), bytes.constData(), size_t(bytes.size()), 0))
-        return failure();
-    errno = 0;
-    if (!temp.finish() || ::rename(temp.path().constData(), target.constData()) != 0)
-        return failure();
-    temp.release();
-    Fs::syncFolder(Fs::folderOf(target));
-    return {};
+    DurableFile file;
+    if (const FileResult created = file.create(target, bytes.size(), mode); !created)
+        return created;
+    if (!Fs::writeAll(file.fd(), bytes.constData(), size_t(bytes.size()), 0))
+        return FileResult::fromErrno(QStringLiteral("write the new file"));
+    return file.commit(DurableFile::Commit::Replace);
 }
 
 } // namespace arcsweep::TextFile

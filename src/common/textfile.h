@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/writeresult.h"
+#include "common/fileresult.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -41,13 +41,13 @@ bool containsLine(const QString &path, const QString &text);
 
 // Appends each line with CR LF after the file's last line; creates the file when
 // missing.
-WriteResult appendLines(const QString &path, const QStringList &lines);
+FileResult appendLines(const QString &path, const QStringList &lines);
 
 // Replaces the file with these lines (CR LF).
-WriteResult writeLines(const QString &path, const QStringList &lines);
+FileResult writeLines(const QString &path, const QStringList &lines);
 
 // Replaces the file with these bytes.
-WriteResult replaceFile(const QString &path, const QByteArray &bytes);
+FileResult replaceFile(const QString &path, const QByteArray &bytes);
 
 // Writes one line with CR LF to an open file.
 bool writeLine(QFileDevice &file, const QString &text);

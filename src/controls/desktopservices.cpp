@@ -2,6 +2,7 @@
 
 #include "common/fs.h"
 #include "common/inputhold.h"
+#include "common/uniquefd.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -162,6 +163,7 @@ void QtDesktopServices::launch(const QUrl &url, std::function<void()> failed) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return failed();
+    UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
     const pid_t child = ::fork();
     if (child == 0) {
         // Only async-signal-safe calls from here on.
@@ -185,15 +187,15 @@ void QtDesktopServices::launch(const QUrl &url, std::function<void()> failed) {
         (void)!::write(fds[1], &verdict, 1);
         ::_exit(0);
     }
-    ::close(fds[1]);
-    if (child < 0) {
-        ::close(fds[0]);
+    writeEnd.reset();
+    if (child < 0)
         return failed();
-    }
     ::waitpid(child, nullptr, 0);
-    auto *notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, qApp);
+    // The notifier's handler owns the read end from here on and closes it once read.
+    const int fd = readEnd.release();
+    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier,
-                     [notifier, fd = fds[0], failed = std::move(failed)] {
+                     [notifier, fd, failed = std::move(failed)] {
                          char verdict = 1;
                          const bool got = ::read(fd, &verdict, 1) == 1;
                          notifier->setEnabled(false);

@@ -212,16 +212,19 @@ bool ArchiveCleaner::applyChanges(const QString &path, int purgedHere) {
     host_.state().Totals.PurgedFiles -= purgedHere;
     takeBackRepair();
     showPurged();
+    // The lines name the system's cause where there is one, after the path.
+    const FileResult &why = zip.lastFailure();
+    const QString cause = why ? QString() : QStringLiteral(": ") + why.cause();
     if (result == ZipChanged)
         files_.logError(QStringLiteral("Changed zip ") + Fs::lower(path));
     else if (result == ZipNotWritable)
         files_.logError(QStringLiteral("Not rewritten, the archive may not be written: ") +
-                        Fs::lower(path));
+                        Fs::lower(path) + cause);
     else if (result == ZipCannotKeep)
         files_.logError(QStringLiteral("Not purged, the entries could not be kept: ") +
-                        Fs::lower(path));
+                        Fs::lower(path) + cause);
     else if (result != ZipAborted)
-        files_.logError(QStringLiteral("Cannot write zip ") + Fs::lower(path));
+        files_.logError(QStringLiteral("Cannot write zip ") + Fs::lower(path) + cause);
     return false;
 }
 

@@ -2,8 +2,8 @@
 
 #include "common/appstate.h"
 #include "common/commandline.h"
+#include "common/durablefile.h"
 #include "common/fs.h"
-#include "common/tempfile.h"
 #include "common/textfile.h"
 #include "engine/runhost.h"
 #include "zip/zipcomponent.h"
@@ -131,9 +131,9 @@ void CleanRun::startRun() {
     // What a killed run of ours left beside its own files and in the keep folder goes
     // first (the tree's folders are cleared as the walk reaches them).
     if (!state.DryRun) {
-        TempFile::removeStale(state.AppFolder);
+        DurableFile::removeStale(state.AppFolder);
         if (!state.KeepPurged.isEmpty())
-            TempFile::removeStale(state.KeepPurged, true);
+            DurableFile::removeStale(state.KeepPurged, true);
     }
     yielder_.reset();
     yielder_.clearCounts();

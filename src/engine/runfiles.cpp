@@ -49,7 +49,7 @@ void RunFiles::notWritten(const QString &path, const QString &cause) {
     toStderr(QStringLiteral("Arcsweep: cannot write %1: %2").arg(path, cause));
 }
 
-WriteResult RunFiles::check(const QString &path, WriteResult result) {
+FileResult RunFiles::check(const QString &path, FileResult result) {
     if (!result)
         notWritten(path, result.cause());
     return result;
@@ -72,7 +72,7 @@ void RunFiles::addToVerifyList(const QString &archivePath) {
     writeFlushed(verifyList_, archivePath);
 }
 
-WriteResult RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals, bool write) {
+FileResult RunFiles::updateTotals(const QString &totalsFile, RunTotals &totals, bool write) {
     QFile file(totalsFile);
     if (file.exists() && file.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(file.read(TotalsReadLimit));
@@ -112,7 +112,7 @@ QStringList RunFiles::statsRecord(const RunTotals &t, const QString &savedFolder
     };
 }
 
-WriteResult RunFiles::appendStatsRecord(const QString &statsLog, const QStringList &record) {
+FileResult RunFiles::appendStatsRecord(const QString &statsLog, const QStringList &record) {
     return TextFile::appendLines(statsLog, record);
 }
 

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "common/writeresult.h"
+#include "common/fileresult.h"
 #include "engine/terminalprogress.h"
 
 namespace arcsweep {
@@ -31,19 +31,19 @@ public:
 
     // Reads the TotalsFile into the cumulative totals when it exists, adds this run's
     // bytes and (with `write`) writes the file anew.
-    static WriteResult updateTotals(const QString &totalsFile, RunTotals &totals,
+    static FileResult updateTotals(const QString &totalsFile, RunTotals &totals,
                                     bool write = true);
     // The StatsLog record of a run (14 lines, the last empty).
     static QStringList statsRecord(const RunTotals &totals, const QString &savedFolder,
                                    const QDateTime &end);
     // Appends the record to the StatsLog, creating it when missing.
-    static WriteResult appendStatsRecord(const QString &statsLog, const QStringList &record);
+    static FileResult appendStatsRecord(const QString &statsLog, const QStringList &record);
 
     // Says on standard error that `path` could not be written and why (once per file
     // and run), and marks the run: its exit status says so.
     void notWritten(const QString &path, const QString &cause);
     // Passes a failed result on to notWritten(); returns the result.
-    WriteResult check(const QString &path, WriteResult result);
+    FileResult check(const QString &path, FileResult result);
     // Some file of this run could not be written.
     bool anyNotWritten() const { return !notWritten_.isEmpty(); }
 

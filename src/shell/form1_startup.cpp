@@ -196,7 +196,7 @@ void Form1::Form_Unload() {
     // The folder for next time, and the choices the file held. A file that cannot
     // be written is said, and the exit status says so.
     const QString settings = state_.file(DataFile::Settings);
-    const WriteResult saved = settings_.write(settings, Dir1->Path());
+    const FileResult saved = settings_.write(settings, Dir1->Path());
     if (!saved) {
         RunFiles::toStderr(
             QStringLiteral("Arcsweep: cannot write %1: %2").arg(settings, saved.cause()));

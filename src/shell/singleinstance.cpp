@@ -27,8 +27,8 @@ SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
     // share its files. The kernel lets go of it when the process ends, however it
     // ends, so a killed instance leaves nothing behind that blocks the next one, and
     // no file is written for it.
-    lockFd_ = ::open(Fs::encode(appFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    first_ = lockFd_ < 0 || ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+    lockFd_.reset(::open(Fs::encode(appFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    first_ = !lockFd_ || ::flock(lockFd_.get(), LOCK_EX | LOCK_NB) == 0;
     if (!first_)
         return;
     // A socket left behind by a killed instance would block listen().
@@ -57,8 +57,6 @@ SingleInstance::SingleInstance(const QString &appFolder, QObject *parent)
 SingleInstance::~SingleInstance() {
     if (first_)
         server_.close();
-    if (lockFd_ >= 0)
-        ::close(lockFd_);
 }
 
 SingleInstance::Handover SingleInstance::activateFirst() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/uniquefd.h"
+
 #include <QLocalServer>
 #include <QObject>
 
@@ -38,7 +40,7 @@ signals:
 
 private:
     QString key_;
-    int lockFd_ = -1; // the AppFolder, held locked while this instance runs
+    UniqueFd lockFd_; // the AppFolder, held locked while this instance runs
     QLocalServer server_;
     bool first_ = false;
     std::function<bool()> showsWindow_;

@@ -25,12 +25,6 @@ namespace {
 constexpr qint64 kWritebackChunk = 8ll << 20;
 constexpr quint64 kReadAhead = 64 * 1024;
 
-bool closeFd(int &fd) {
-    const bool ok = fd < 0 || ::close(fd) == 0;
-    fd = -1;
-    return ok;
-}
-
 // A path with nothing to resolve: absolute, no "." or ".." and no doubled or trailing
 // separator. Where such a path holds no link, it is its own real path.
 bool isPlain(const QByteArray &path) {
@@ -72,33 +66,49 @@ ZipArchiveFile::Identity ZipArchiveFile::Identity::of(const struct stat &st) {
 
 ZipArchiveFile::~ZipArchiveFile() {
     rollbackRewrite();
-    closeFd(fd_);
     zip_error_fini(&error_);
+}
+
+int ZipArchiveFile::fail(int code, const QString &what) {
+    failure_ = FileResult::fromErrno(what);
+    return code;
 }
 
 bool ZipArchiveFile::open(const QString &path) {
     zip_error_init(&error_);
-    if (path.isEmpty())
+    failure_ = {};
+    if (path.isEmpty()) {
+        failure_ = FileResult::failure(ENOENT, QStringLiteral("open the archive"));
         return false;
+    }
     path_ = Fs::encode(path);
     // Non-blocking so that a FIFO named like an archive cannot hang the open.
     constexpr int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    fd_ = openWithoutLinks(path_, flags);
-    if (fd_ >= 0) {
+    fd_.reset(openWithoutLinks(path_, flags));
+    if (fd_) {
         realPath_ = path_;
     } else {
         char resolved[PATH_MAX];
-        if (::realpath(path_.constData(), resolved) == nullptr)
+        if (::realpath(path_.constData(), resolved) == nullptr) {
+            fail(0, QStringLiteral("open the archive"));
             return false;
+        }
         realPath_ = resolved;
-        fd_ = ::open(resolved, flags);
+        fd_.reset(::open(resolved, flags));
     }
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        closeFd(fd_);
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
+        fail(0, QStringLiteral("open the archive"));
+        fd_.reset();
         return false;
     }
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    if (!S_ISREG(st.st_mode)) {
+        failure_ = FileResult::failure(S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
+                                       QStringLiteral("open the archive"));
+        fd_.reset();
+        return false;
+    }
+    ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
     identity_ = Identity::of(st);
     return true;
 }
@@ -167,7 +177,7 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
             cacheStart_ = readPos_;
             cacheLength_ = 0;
             const ssize_t got =
-                zipformat::preadAtLeast(fd_, cacheStart_, cache_.data(), kReadAhead, len);
+                zipformat::preadAtLeast(fd_.get(), cacheStart_, cache_.data(), kReadAhead, len);
             if (got < 0) {
                 zip_error_set(&error_, ZIP_ER_READ, errno);
                 return -1;
@@ -179,7 +189,7 @@ zip_int64_t ZipArchiveFile::read(void *data, zip_uint64_t len) {
         readPos_ += n;
         return zip_int64_t(n);
     }
-    const ssize_t got = zipformat::preadAtLeast(fd_, readPos_, out, len, len);
+    const ssize_t got = zipformat::preadAtLeast(fd_.get(), readPos_, out, len, len);
     if (got < 0) {
         zip_error_set(&error_, ZIP_ER_READ, errno);
         return -1;
@@ -192,13 +202,11 @@ bool ZipArchiveFile::isStillAtItsPath() const {
     // Resolved again: a link removed or pointed elsewhere since the open no longer
     // leads to the file that was read.
     if (realPath_ == path_) {
-        const int fd = openWithoutLinks(path_, O_PATH | O_CLOEXEC);
-        if (fd >= 0) {
+        const UniqueFd fd(openWithoutLinks(path_, O_PATH | O_CLOEXEC));
+        if (fd) {
             struct stat st {};
-            const bool same =
-                ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && Identity::of(st) == identity_;
-            ::close(fd);
-            return same;
+            return ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+                   Identity::of(st) == identity_;
         }
     }
     char resolved[PATH_MAX];
@@ -229,40 +237,46 @@ bool ZipArchiveFile::hasLockWaiters() const {
 
 int ZipArchiveFile::beginRewrite(const Identity *expected, qint64 size, const QByteArray &within) {
     rollbackRewrite();
-    if (fd_ < 0)
+    failure_ = {};
+    if (!fd_)
         return ZipUnreadable;
     within_ = within;
     struct stat st {};
-    if (::fstat(fd_, &st) != 0)
-        return ZipCannotWrite;
+    if (::fstat(fd_.get(), &st) != 0)
+        return fail(ZipCannotWrite, QStringLiteral("read the archive's state"));
     // Only what this user could write in place is rewritten: a writable folder alone
     // would let the new file take over another user's read-only archive. The check is
     // made on the open file itself (permissions, a read-only volume, an immutable file).
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
     const bool viaProc = ::access("/proc/self/fd", X_OK) == 0;
     if (::faccessat(AT_FDCWD, viaProc ? self.constData() : realPath_.constData(), W_OK,
                     AT_EACCESS) != 0)
-        return ZipNotWritable;
+        return fail(ZipNotWritable, QStringLiteral("check that the archive may be written"));
     // Another program that locks is rewriting it: leave it to that one. The fcntl lock
     // is a shared one, so that it needs no write access and blocks only writers.
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK ? ZipChanged : ZipCannotWrite;
+    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? ZipChanged
+                                    : fail(ZipCannotWrite, QStringLiteral("lock the archive"));
     struct flock range {};
     range.l_type = F_RDLCK;
     range.l_whence = SEEK_SET;
-    if (::fcntl(fd_, F_OFD_SETLK, &range) != 0 && (errno == EAGAIN || errno == EACCES))
+    if (::fcntl(fd_.get(), F_OFD_SETLK, &range) != 0 && (errno == EAGAIN || errno == EACCES))
         return ZipChanged;
     if (Identity::of(st) != identity_ || (expected && *expected != identity_) ||
         !isStillAtItsPath() || !insideWithin())
         return ZipChanged;
 
     // The original's mode, as it is now (not as the open saw it), writable by its owner.
-    if (!temp_.create(realPath_, size, (st.st_mode & 07777) | S_IWUSR))
+    if (const FileResult created = temp_.create(realPath_, size, (st.st_mode & 07777) | S_IWUSR);
+        !created) {
+        failure_ = created;
         return ZipCannotWrite;
+    }
     // Owner first: changing it may clear set-id bits that the mode then restores.
     // Only root may give a file away; anyone else keeps their own ownership.
     if ((::fchown(temp_.fd(), st.st_uid, st.st_gid) != 0 && errno != EPERM) ||
         ::fchmod(temp_.fd(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+        fail(0, QStringLiteral("give the new archive the original's owner and mode"));
         rollbackRewrite();
         return ZipCannotWrite;
     }
@@ -278,10 +292,15 @@ void ZipArchiveFile::written(qint64 bytes) {
     writebackFrom_ = bytes;
 }
 
+bool ZipArchiveFile::finishWriting() {
+    failure_ = temp_.finish();
+    return bool(failure_);
+}
+
 int ZipArchiveFile::commitRewrite() {
     if (temp_.fd() < 0)
         return ZipCannotWrite;
-    if (!temp_.finish()) {
+    if (!finishWriting()) {
         rollbackRewrite();
         return ZipCannotWrite;
     }
@@ -291,43 +310,23 @@ int ZipArchiveFile::commitRewrite() {
         rollbackRewrite();
         return ZipChanged;
     }
-    const QByteArray tempPath = temp_.path();
-    // The original takes the temporary name for a moment: marked, so that a kill then
-    // leaves a file the next run can prove its own.
-    TempFile::markAsOurs(fd_);
-    // Swap the two names in one step, then look at what came out: if a program put
-    // another file at the path after our check, swap back and leave both as they are.
-    if (::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, realPath_.constData(),
-                    RENAME_EXCHANGE) == 0) {
+    // What comes out under the temporary name must be the file that was read: a program
+    // may have put another file at the path since the check.
+    failure_ = temp_.exchange(fd_.get(), [this](const QByteArray &cameOut) {
         Identity out;
-        if (!identityAt(tempPath, out) || out != identity_) {
-            ::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, realPath_.constData(),
-                        RENAME_EXCHANGE);
-            TempFile::unmark(fd_);
-            rollbackRewrite();
-            return ZipChanged;
-        }
-        temp_.discard(); // the original, now under the temporary name
-    } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
-        TempFile::unmark(fd_);
-        // A file system without the swap: the check above is the last word.
-        if (::rename(tempPath.constData(), realPath_.constData()) != 0) {
-            rollbackRewrite();
-            return ZipCannotWrite;
-        }
-        temp_.release();
-    } else {
-        const int failure = errno;
-        TempFile::unmark(fd_);
-        rollbackRewrite();
-        return failure == ENOENT ? ZipChanged : ZipCannotWrite;
+        return identityAt(cameOut, out) && out == identity_;
+    });
+    if (failure_)
+        return ZipOk;
+    if (temp_.targetChanged()) {
+        failure_ = {};
+        return ZipChanged;
     }
-    Fs::syncFolder(Fs::folderOf(realPath_));
-    return ZipOk;
+    return ZipCannotWrite;
 }
 
 void ZipArchiveFile::rollbackRewrite() {
-    temp_.discard();
+    temp_.rollback();
 }
 
 } // namespace arcsweep

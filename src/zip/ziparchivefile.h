@@ -1,6 +1,8 @@
 #pragma once
 
-#include "common/tempfile.h"
+#include "common/durablefile.h"
+#include "common/fileresult.h"
+#include "common/uniquefd.h"
 
 #include <QByteArray>
 #include <QString>
@@ -40,9 +42,9 @@ public:
     ZipArchiveFile &operator=(const ZipArchiveFile &) = delete;
 
     // Opens the archive for reading. False when it is missing, not a regular file
-    // or not readable.
+    // or not readable (failure() says why).
     bool open(const QString &path);
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     qint64 size() const { return identity_.size; }
     const Identity &identity() const { return identity_; }
 
@@ -57,14 +59,14 @@ public:
     // in place (else ZipNotWritable), locks it,
     // checks that it is still `expected` (when given) and, when `within` is given, that
     // it lies below that folder; then creates the temporary file for `size` bytes.
-    // A ZipResult.
+    // A ZipResult; failure() says why a failure happened, where the system said.
     int beginRewrite(const Identity *expected, qint64 size, const QByteArray &within = {});
     int tempFd() const { return temp_.fd(); }
     // Sends what has been written so far on its way to the disk, so the final sync
     // has little left to wait for.
     void written(qint64 bytes);
     // The new file is complete: synced, exactly its content. False on failure.
-    bool finishWriting() { return temp_.finish(); }
+    bool finishWriting();
     // Syncs the new file and puts it in place of the original if the path still names
     // the file that was read, below `within`, and no program waits for its lock (else
     // ZipChanged, and both stay as they are).
@@ -72,10 +74,14 @@ public:
     // Removes the temporary file; the original stays as it was.
     void rollbackRewrite();
 
+    // Why the last open or rewrite step failed: the system's error and what was being
+    // done (success when the failure was no system error, such as a changed file).
+    const FileResult &failure() const { return failure_; }
+
     // Removes temporary files that a killed rewrite of ours left in `folder` (see
-    // TempFile for how they are told from a user's files). Returns how many.
+    // DurableFile for how they are told from a user's files). Returns how many.
     static int removeStaleTemporaries(const QString &folder) {
-        return TempFile::removeStale(folder);
+        return DurableFile::removeStale(folder);
     }
 
 private:
@@ -85,7 +91,10 @@ private:
     zip_int64_t handle(void *data, zip_uint64_t len, zip_source_cmd_t cmd);
     zip_int64_t read(void *data, zip_uint64_t len);
 
-    int fd_ = -1;
+    // Records why a step failed (errno as the failing call left it) and returns `code`.
+    int fail(int code, const QString &what);
+
+    UniqueFd fd_;
     Identity identity_;
     QByteArray path_;     // as it was opened
     QByteArray realPath_; // the file itself, symbolic links resolved
@@ -94,7 +103,8 @@ private:
     quint64 cacheStart_ = 0, cacheLength_ = 0;
     zip_error_t error_{};
 
-    TempFile temp_;
+    DurableFile temp_;
+    FileResult failure_;
     QByteArray within_;
     qint64 writebackFrom_ = 0;
 };

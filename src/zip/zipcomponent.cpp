@@ -1,10 +1,12 @@
 #include "zip/zipcomponent.h"
 
+#include "common/durablefile.h"
 #include "common/entrypath.h"
 #include "common/fs.h"
 #include "common/like.h"
-#include "common/tempfile.h"
+#include "common/uniquefd.h"
 #include "zip/zipformat.h"
+#include "zip/ziphandles.h"
 #include "zip/zipreading.h"
 #include "zip/ziprewrite.h"
 #include "zip/ziptestahead.h"
@@ -90,33 +92,35 @@ public:
     ~OutputFile() { discard(); }
 
     bool create(const QString &folder, const QStringList &parts) {
-        dirFd_ = ::open(Fs::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd_ < 0 || parts.isEmpty())
+        dirFd_.reset(::open(Fs::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dirFd_ || parts.isEmpty())
             return false;
         for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
             const QByteArray part = Fs::encode(parts[i]);
-            if (::mkdirat(dirFd_, part.constData(), 0755) != 0 && errno != EEXIST)
+            if (::mkdirat(dirFd_.get(), part.constData(), 0755) != 0 && errno != EEXIST)
                 return false;
-            const int next =
-                ::openat(dirFd_, part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            ::close(dirFd_);
-            dirFd_ = next;
-            if (dirFd_ < 0)
+            dirFd_ = UniqueFd(::openat(dirFd_.get(), part.constData(),
+                                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!dirFd_)
                 return false;
         }
         name_ = Fs::encode(parts.last());
         struct stat st {};
-        if (::fstatat(dirFd_, name_.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (!S_ISREG(st.st_mode) || ::unlinkat(dirFd_, name_.constData(), 0) != 0)
+        if (::fstatat(dirFd_.get(), name_.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (!S_ISREG(st.st_mode)) {
+                errno = EEXIST;
+                return false;
+            }
+            if (::unlinkat(dirFd_.get(), name_.constData(), 0) != 0)
                 return false;
         }
-        fd_ = ::openat(dirFd_, name_.constData(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        return fd_ >= 0;
+        fd_.reset(::openat(dirFd_.get(), name_.constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        return fd_.valid();
     }
 
     bool write(const char *data, size_t len) {
-        if (!Fs::writeAll(fd_, data, len, written_))
+        if (!Fs::writeAll(fd_.get(), data, len, written_))
             return false;
         written_ += off_t(len);
         return true;
@@ -127,27 +131,30 @@ public:
     bool finish(time_t modified = -1) {
         if (modified >= 0) {
             const timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
-            ::futimens(fd_, times);
+            ::futimens(fd_.get(), times);
         }
-        const bool ok = ::close(std::exchange(fd_, -1)) == 0;
-        if (!ok)
-            ::unlinkat(dirFd_, name_.constData(), 0);
-        return ok;
+        if (fd_.close())
+            return true;
+        const int cause = errno;
+        ::unlinkat(dirFd_.get(), name_.constData(), 0);
+        errno = cause;
+        return false;
     }
 
     // Removes a file that was not finished.
     void discard() {
-        if (fd_ >= 0) {
-            ::close(std::exchange(fd_, -1));
-            ::unlinkat(dirFd_, name_.constData(), 0);
+        if (fd_) {
+            fd_.reset();
+            const int cause = errno;
+            ::unlinkat(dirFd_.get(), name_.constData(), 0);
+            errno = cause;
         }
-        if (dirFd_ >= 0)
-            ::close(std::exchange(dirFd_, -1));
+        dirFd_.reset();
     }
 
 private:
-    int dirFd_ = -1;
-    int fd_ = -1;
+    UniqueFd dirFd_;
+    UniqueFd fd_;
     off_t written_ = 0;
     QByteArray name_;
 };
@@ -163,6 +170,7 @@ public:
         ++component_.operations_;
         component_.Abort = component_.closed_;
         component_.lastPercent_ = -1;
+        component_.failure_ = {};
         component_.statusClock_.start();
         if (component_.buffer_.empty())
             component_.buffer_.resize(kBufferSize);
@@ -186,6 +194,11 @@ ZipComponent::~ZipComponent() = default;
 int ZipComponent::aborted() {
     Abort = false;
     return ZipAborted;
+}
+
+int ZipComponent::failed(int code, const FileResult &why) {
+    failure_ = why;
+    return code;
 }
 
 void ZipComponent::reportProgress(double done, double total) {
@@ -295,6 +308,8 @@ bool ZipComponent::reportEntries(const ZipOpened &archive) {
 }
 
 int ZipComponent::finishListing(std::unique_ptr<ZipOpened> archive, int rc) {
+    if (rc == ZipUnreadable)
+        return failed(rc, archive->failure);
     if (rc != ZipOk)
         return rc;
     reportProgress(1, 1);
@@ -357,26 +372,23 @@ void ZipComponent::markDeletions(ZipOpened &archive) {
 
 int ZipComponent::markAddition(ZipOpened &archive) {
     const QString source = Fs::absolute(EntrySpec);
-    const int fd =
-        EntrySpec.isEmpty() ? -1 : ::open(Fs::encode(source).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(
+        EntrySpec.isEmpty() ? -1 : ::open(Fs::encode(source).constData(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
         return ZipNothingToDo;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kAddLimit) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kAddLimit)
         return st.st_size > kAddLimit ? ZipUnsupported : ZipNothingToDo;
-    }
     QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
     qsizetype got = 0;
     while (got < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+        const ssize_t n = ::read(fd.get(), data.data() + got, size_t(data.size() - got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         got += n;
     }
-    ::close(fd);
     if (got != data.size())
         return ZipNothingToDo;
     // The new entry replaces every entry of the same name, duplicates included.
@@ -392,22 +404,6 @@ int ZipComponent::markAddition(ZipOpened &archive) {
 }
 
 namespace {
-
-// Makes the folder and any missing folders above it, each synced in its parent before
-// anything is written into it: a kept copy must not vanish with its folder after a
-// crash while the archive's rewrite stays.
-bool makeFolders(const QByteArray &folder) {
-    struct stat st {};
-    if (::stat(folder.constData(), &st) == 0)
-        return S_ISDIR(st.st_mode);
-    const QByteArray parent = Fs::folderOf(folder);
-    if (parent == folder || !makeFolders(parent))
-        return false;
-    if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST)
-        return false;
-    Fs::syncFolder(parent);
-    return true;
-}
 
 // Whether a written archive reads back with `entries` entries, through our own walk
 // and through libzip alike. Archives whose framing is ambiguous (end records in the
@@ -436,17 +432,10 @@ bool readsBack(int fd, size_t entries) {
         return false;
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t *source = written.createSource(&error);
-    zip_t *za = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+    ZipSourceHandle source(written.createSource(&error));
+    const ZipHandle za = source ? openFromSource(std::move(source), ZIP_RDONLY, &error) : nullptr;
     zip_error_fini(&error);
-    if (za == nullptr) {
-        if (source)
-            zip_source_free(source);
-        return false;
-    }
-    const bool same = zip_get_num_entries(za, 0) == zip_int64_t(entries);
-    zip_discard(za);
-    return same;
+    return za && zip_get_num_entries(za.get(), 0) == zip_int64_t(entries);
 }
 
 } // namespace
@@ -455,16 +444,21 @@ int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
     if (KeepRemovedIn.isEmpty() || rewrite.droppedCount() == 0)
         return ZipOk;
     const QByteArray target = Fs::encode(KeepRemovedIn);
-    if (!makeFolders(Fs::folderOf(target)))
-        return ZipCannotKeep;
+    if (const FileResult made = DurableFile::makeFolders(Fs::folderOf(target)); !made)
+        return failed(ZipCannotKeep, made);
     const auto progress = [this](qint64) { return !Abort; };
-    const auto failed = [this] { return Abort ? aborted() : int(ZipCannotKeep); };
     int error = 0;
+    // A write that failed says why; an Abort is no failure.
+    const auto writeFailed = [&] {
+        return Abort ? aborted()
+                     : failed(ZipCannotKeep,
+                              FileResult::failure(error, QStringLiteral("write the kept records")));
+    };
     if (Fs::exists(KeepRemovedIn)) {
         // Added to, never overwritten: every record it holds goes into the new copy.
         ZipArchiveFile kept;
         if (!kept.open(KeepRemovedIn))
-            return ZipCannotKeep;
+            return failed(ZipCannotKeep, kept.failure());
         const ZipLayout::Result layout = ZipLayout::check(kept.fd(), kept.size());
         if (!layout.consistent)
             return ZipCannotKeep;
@@ -474,26 +468,24 @@ int ZipComponent::keepRemoved(const ZipRewrite &rewrite) {
         const qint64 size = added.outputSize();
         const ZipArchiveFile::Identity read = kept.identity();
         if (kept.beginRewrite(&read, size) != ZipOk)
-            return ZipCannotKeep;
-        if (added.write(kept.tempFd(), progress, &error) != ZipRewrite::Outcome::Written ||
-            !kept.finishWriting() || !readsBack(kept.tempFd(), added.outputEntries())) {
-            kept.rollbackRewrite();
-            return failed();
-        }
-        return kept.commitRewrite() == ZipOk ? int(ZipOk) : int(ZipCannotKeep);
+            return failed(ZipCannotKeep, kept.failure());
+        if (added.write(kept.tempFd(), progress, &error) != ZipRewrite::Outcome::Written)
+            return writeFailed(); // `kept` removes its temporary file
+        if (!kept.finishWriting())
+            return Abort ? aborted() : failed(ZipCannotKeep, kept.failure());
+        if (!readsBack(kept.tempFd(), added.outputEntries()))
+            return Abort ? aborted() : int(ZipCannotKeep);
+        return kept.commitRewrite() == ZipOk ? int(ZipOk) : failed(ZipCannotKeep, kept.failure());
     }
     // A new archive, put in place only where nothing stands yet.
     const ZipRewrite alone = rewrite.droppedInto(-1, nullptr);
-    TempFile temp;
-    if (!temp.create(target, alone.outputSize(), 0644))
-        return ZipCannotKeep;
-    if (alone.write(temp.fd(), progress, &error) != ZipRewrite::Outcome::Written ||
-        !temp.finish() ||
-        ::renameat2(AT_FDCWD, temp.path().constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) != 0)
-        return failed(); // `temp` removes itself
-    temp.release();
-    Fs::syncFolder(Fs::folderOf(target));
+    DurableFile file;
+    if (const FileResult created = file.create(target, alone.outputSize(), 0644); !created)
+        return failed(ZipCannotKeep, created);
+    if (alone.write(file.fd(), progress, &error) != ZipRewrite::Outcome::Written)
+        return writeFailed(); // `file` removes itself
+    if (const FileResult put = file.commit(DurableFile::Commit::NoReplace); !put)
+        return Abort ? aborted() : failed(ZipCannotKeep, put);
     return ZipOk;
 }
 
@@ -512,7 +504,7 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
     if (!RewriteWithin.isEmpty() && within.isEmpty())
         return ZipChanged;
     if (const int rc = archive.file.beginRewrite(&read, size, Fs::encode(within)))
-        return rc;
+        return failed(rc, archive.file.failure());
     const double total = double(std::max<qint64>(size, 1));
     int error = 0;
     const ZipRewrite::Outcome outcome = rewrite.write(
@@ -525,11 +517,14 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
         &error);
     if (outcome != ZipRewrite::Outcome::Written || Abort) {
         archive.file.rollbackRewrite();
-        return outcome == ZipRewrite::Outcome::Failed ? int(ZipCannotWrite) : aborted();
+        return outcome == ZipRewrite::Outcome::Failed
+                   ? failed(ZipCannotWrite,
+                            FileResult::failure(error, QStringLiteral("write the new archive")))
+                   : aborted();
     }
     if (!archive.file.finishWriting()) {
         archive.file.rollbackRewrite();
-        return ZipCannotWrite;
+        return failed(ZipCannotWrite, archive.file.failure());
     }
     if (!readsBack(archive.file.tempFd(), rewrite.outputEntries())) {
         archive.file.rollbackRewrite();
@@ -549,7 +544,7 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
     const int rc = archive.file.commitRewrite();
     if (rc == ZipOk)
         reportProgress(1, 1);
-    return rc;
+    return failed(rc, archive.file.failure());
 }
 
 int ZipComponent::deleteEntries() {
@@ -559,7 +554,7 @@ int ZipComponent::deleteEntries() {
     }
     ZipOpened archive;
     if (const int rc = archive.open(ArchivePath))
-        return rc;
+        return failed(rc, archive.failure);
     archive.closeReader();
     markDeletions(archive);
     return applyChanges(archive);
@@ -573,7 +568,7 @@ int ZipComponent::addEntries() {
     if (probe)
         return probe;
     if (const int rc = archive.open(ArchivePath))
-        return rc;
+        return failed(rc, archive.failure);
     archive.closeReader();
     if (const int rc = markAddition(archive))
         return rc;
@@ -585,7 +580,7 @@ int ZipComponent::extractEntries() {
         return ZipCannotWrite;
     ZipOpened archive;
     if (const int rc = archive.open(ArchivePath))
-        return rc;
+        return failed(rc, archive.failure);
 
     struct Job {
         zip_uint64_t index;
@@ -597,7 +592,7 @@ int ZipComponent::extractEntries() {
     const EntrySelection selection(EntrySpec);
     for (zip_uint64_t i = 0; i < archive.entries.size(); ++i) {
         zip_stat_t st;
-        if (zip_stat_index(archive.za, i, 0, &st) != 0)
+        if (zip_stat_index(archive.za.get(), i, 0, &st) != 0)
             return ZipStructureDamaged;
         const QString &name = archive.entries[i].FileName;
         if (!selection.matches(name))
@@ -617,7 +612,7 @@ int ZipComponent::extractEntries() {
 
     double doneBytes = 0;
     for (const Job &job : jobs) {
-        if (const int rc = extractEntry(archive.za, job.index, job.path, doneBytes, job.size,
+        if (const int rc = extractEntry(archive.za.get(), job.index, job.path, doneBytes, job.size,
                                         std::max(totalBytes, 1.0)))
             return rc;
         doneBytes += job.size;
@@ -634,29 +629,32 @@ int ZipComponent::extractEntry(zip_t *za, quint64 index, const QString &path, do
     const QString prefix = folder == u"/" ? folder : folder + u'/';
     if (!path.startsWith(prefix))
         return ZipCannotWrite;
+    const auto writeFailed = [this] {
+        return failed(ZipCannotWrite, FileResult::fromErrno(QStringLiteral("extract an entry")));
+    };
     OutputFile out;
     if (!out.create(folder, path.mid(prefix.size()).split(u'/')))
-        return ZipCannotWrite;
-    const EntryFile reader{zip_fopen_index(za, index, 0)};
-    if (reader.file == nullptr)
+        return writeFailed();
+    const ZipFileHandle reader(zip_fopen_index(za, index, 0));
+    if (!reader)
         return readFailureCode(zip_error_code_zip(zip_get_error(za)));
     double written = 0;
     for (;;) {
         if (Abort)
             return aborted();
-        const zip_int64_t n = zip_fread(reader.file, buffer_.data(), buffer_.size());
+        const zip_int64_t n = zip_fread(reader.get(), buffer_.data(), buffer_.size());
         if (n < 0)
-            return readFailureCode(zip_error_code_zip(zip_file_get_error(reader.file)));
+            return readFailureCode(zip_error_code_zip(zip_file_get_error(reader.get())));
         if (n == 0)
             break;
         if (!out.write(buffer_.data(), size_t(n)))
-            return ZipCannotWrite;
+            return writeFailed();
         written += double(n);
         reportProgress(doneBytes + std::min(written, entryBytes), totalBytes);
     }
     zip_stat_t st;
     const bool dated = zip_stat_index(za, index, 0, &st) == 0 && (st.valid & ZIP_STAT_MTIME);
-    return out.finish(dated ? st.mtime : -1) ? ZipOk : ZipCannotWrite;
+    return out.finish(dated ? st.mtime : -1) ? int(ZipOk) : writeFailed();
 }
 
 } // namespace arcsweep

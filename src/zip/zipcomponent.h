@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/fileresult.h"
 #include "zip/zipresult.h"
 
 #include <QElapsedTimer>
@@ -77,6 +78,13 @@ public:
 
     bool isBusy() const { return busy_; }
 
+    // Why the last operation failed, where the system said: its error and what was being
+    // done. Set for an archive that could not be read (ZipUnreadable), rewritten
+    // (ZipCannotWrite), written in place (ZipNotWritable) or whose removed entries could
+    // not be kept (ZipCannotKeep), and for an extraction that could not be written;
+    // success otherwise, and for failures that are no system error.
+    const FileResult &lastFailure() const { return failure_; }
+
     // Archives about to be listed, in the order they will be (added after those already
     // given): worker threads open and
     // test them ahead, and ListEntries takes their verdict when the file is still the
@@ -121,6 +129,8 @@ private:
     int extractEntry(zip_t *za, quint64 index, const QString &path, double doneBytes,
                      double entryBytes, double totalBytes);
     int aborted();
+    // Records `why` as the cause of the failure `code`, and returns `code`.
+    int failed(int code, const FileResult &why);
     void reportProgress(double done, double total);
 
     bool busy_ = false;
@@ -136,6 +146,7 @@ private:
     // The archive that the last successful listing read, while changes may follow.
     std::unique_ptr<ZipOpened> listed_;
     bool gathering_ = false;
+    FileResult failure_;
 };
 
 } // namespace arcsweep

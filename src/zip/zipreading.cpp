@@ -84,9 +84,9 @@ ZipOpened::~ZipOpened() {
 }
 
 void ZipOpened::closeReader() {
-    if (za == nullptr)
+    if (!za)
         return;
-    zip_discard(std::exchange(za, nullptr));
+    za.reset();
     if (entries.size() >= kTrimEntries)
         ::malloc_trim(0);
 }
@@ -107,7 +107,7 @@ int ZipOpened::open(const QString &archivePath) {
 int ZipOpened::openAndTest(const QString &archivePath, ZipEntryTester &tester) {
     int rc = open(archivePath);
     if (rc == ZipOk)
-        rc = tester.testAll(za, entries.size());
+        rc = tester.testAll(za.get(), entries.size());
     closeReader();
     return rc;
 }
@@ -115,23 +115,28 @@ int ZipOpened::openAndTest(const QString &archivePath, ZipEntryTester &tester) {
 int ZipOpened::readDirectory(const QString &archivePath) {
     ZipOpened &archive = *this;
     archive.path = archivePath;
-    if (!archive.file.open(archivePath))
+    if (!archive.file.open(archivePath)) {
+        archive.failure = archive.file.failure();
         return ZipUnreadable;
+    }
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t *source = archive.file.createSource(&error);
-    if (source == nullptr) {
+    ZipSourceHandle source(archive.file.createSource(&error));
+    if (!source) {
         zip_error_fini(&error);
+        archive.failure = FileResult::failure(ENOMEM, QStringLiteral("read the archive"));
         return ZipUnreadable;
     }
     // Never ZIP_CHECKCONS: it rejects sound archives written with data descriptors.
-    archive.za = zip_open_from_source(source, ZIP_RDONLY, &error);
+    archive.za = openFromSource(std::move(source), ZIP_RDONLY, &error);
     const int zipError = zip_error_code_zip(&error);
+    const int systemError = zip_error_code_system(&error);
     zip_error_fini(&error);
-    if (archive.za == nullptr) {
-        zip_source_free(source);
-        if (isSystemError(zipError))
+    if (!archive.za) {
+        if (isSystemError(zipError)) {
+            archive.failure = FileResult::failure(systemError, QStringLiteral("read the archive"));
             return ZipUnreadable;
+        }
         const ZipLayout::Result layout = ZipLayout::check(archive.file.fd(), archive.file.size());
         // One part of a set spread over several files: it cannot be read alone, and it
         // is not damaged either (renaming it would break the set).
@@ -148,7 +153,7 @@ int ZipOpened::readDirectory(const QString &archivePath) {
     // libzip reads archives whose entries overlap or whose local headers are
     // missing; other readers call them damaged, and so do we.
     archive.layout = ZipLayout::check(archive.file.fd(), archive.file.size());
-    const zip_int64_t count = zip_get_num_entries(archive.za, 0);
+    const zip_int64_t count = zip_get_num_entries(archive.za.get(), 0);
     if (!archive.layout.consistent || archive.layout.entries != quint64(count))
         return ZipStructureDamaged;
     archive.entries.reserve(size_t(count));
@@ -156,7 +161,7 @@ int ZipOpened::readDirectory(const QString &archivePath) {
         // Our map and libzip must be reading the same directory: a rewrite copies the
         // records our map names, for entries libzip named and tested.
         zip_stat_t st;
-        if (zip_stat_index(archive.za, i, 0, &st) != 0)
+        if (zip_stat_index(archive.za.get(), i, 0, &st) != 0)
             return ZipStructureDamaged;
         const ZipLayout::Entry &mapped = archive.layout.map[i];
         if (((st.valid & ZIP_STAT_CRC) && st.crc != mapped.crc) ||
@@ -169,10 +174,7 @@ int ZipOpened::readDirectory(const QString &archivePath) {
 
 ZipEntryTester::ZipEntryTester() : buffer_(kBufferSize) {}
 
-ZipEntryTester::~ZipEntryTester() {
-    if (inflater_ != nullptr)
-        libdeflate_free_decompressor(inflater_);
-}
+ZipEntryTester::~ZipEntryTester() = default;
 
 int ZipEntryTester::testAll(zip_t *za, quint64 count) {
     // Read every entry to its end: libzip checks the CRC only there. The entries to
@@ -216,11 +218,13 @@ int ZipEntryTester::testSmall(zip_t *za, const zip_stat_t &st) {
         st.comp_size > kWholeEntryLimit ||
         (st.comp_method != ZIP_CM_STORE && st.comp_method != ZIP_CM_DEFLATE))
         return -1;
-    if (inflater_ == nullptr && (inflater_ = libdeflate_alloc_decompressor()) == nullptr)
+    if (!inflater_)
+        inflater_.reset(libdeflate_alloc_decompressor());
+    if (!inflater_)
         return -1;
     // The entry's bytes as stored: libzip still checks the local header and framing.
-    const EntryFile reader{zip_fopen_index(za, st.index, ZIP_FL_COMPRESSED)};
-    if (reader.file == nullptr)
+    const ZipFileHandle reader(zip_fopen_index(za, st.index, ZIP_FL_COMPRESSED));
+    if (!reader)
         return -1; // let the streaming read find and name the failure
     if (packed_.size() < st.comp_size)
         packed_.resize(st.comp_size);
@@ -228,9 +232,9 @@ int ZipEntryTester::testSmall(zip_t *za, const zip_stat_t &st) {
     while (got < st.comp_size) {
         if (stop && stop())
             return ZipAborted;
-        const zip_int64_t n = zip_fread(reader.file, packed_.data() + got, st.comp_size - got);
+        const zip_int64_t n = zip_fread(reader.get(), packed_.data() + got, st.comp_size - got);
         if (n < 0)
-            return readFailureCode(zip_error_code_zip(zip_file_get_error(reader.file)));
+            return readFailureCode(zip_error_code_zip(zip_file_get_error(reader.get())));
         if (n == 0)
             return ZipStructureDamaged; // the data ends before its stated size
         got += zip_uint64_t(n);
@@ -241,7 +245,7 @@ int ZipEntryTester::testSmall(zip_t *za, const zip_stat_t &st) {
             unpacked_.resize(st.size);
         size_t used = 0;
         // The stream must inflate to exactly the stated size; bytes after its end are ignored.
-        if (libdeflate_deflate_decompress_ex(inflater_, packed_.data(), got, unpacked_.data(),
+        if (libdeflate_deflate_decompress_ex(inflater_.get(), packed_.data(), got, unpacked_.data(),
                                              st.size, &used, nullptr) != LIBDEFLATE_SUCCESS)
             return ZipDataDamaged;
         data = unpacked_.data();
@@ -257,8 +261,8 @@ int ZipEntryTester::testStreaming(zip_t *za, const zip_stat_t &st, double doneBy
     const zip_flags_t sizes = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD;
     if ((st.valid & sizes) == sizes && st.comp_method == ZIP_CM_STORE && st.size != st.comp_size)
         return ZipDataDamaged;
-    const EntryFile reader{zip_fopen_index(za, st.index, 0)};
-    if (reader.file == nullptr) {
+    const ZipFileHandle reader(zip_fopen_index(za, st.index, 0));
+    if (!reader) {
         const int rc = readFailureCode(zip_error_code_zip(zip_get_error(za)));
         return rc == ZipUnsupported ? ZipOk : rc; // cannot be verified, which is not damage
     }
@@ -268,9 +272,9 @@ int ZipEntryTester::testStreaming(zip_t *za, const zip_stat_t &st, double doneBy
     for (;;) {
         if (stop && stop())
             return ZipAborted;
-        const zip_int64_t n = zip_fread(reader.file, buffer_.data(), buffer_.size());
+        const zip_int64_t n = zip_fread(reader.get(), buffer_.data(), buffer_.size());
         if (n < 0) {
-            const int rc = readFailureCode(zip_error_code_zip(zip_file_get_error(reader.file)));
+            const int rc = readFailureCode(zip_error_code_zip(zip_file_get_error(reader.get())));
             return rc == ZipUnsupported ? ZipOk : rc;
         }
         if (n == 0)

@@ -6,6 +6,7 @@
 
 #include "zip/ziparchivefile.h"
 #include "zip/zipcomponent.h"
+#include "zip/ziphandles.h"
 #include "zip/ziplayout.h"
 #include "zip/ziprewrite.h"
 
@@ -17,8 +18,6 @@
 #include <vector>
 #include <zip.h>
 
-struct libdeflate_decompressor;
-
 namespace arcsweep {
 
 class ZipEntryTester;
@@ -28,11 +27,13 @@ class ZipEntryTester;
 struct ZipOpened {
     QString path;
     ZipArchiveFile file;
-    zip_t *za = nullptr;
+    ZipHandle za;
     ZipLayout::Result layout;
     std::vector<ZipEntryInfo> entries; // per entry, as Listing reports them
     std::unique_ptr<ZipRewrite> rewrite;
     QSet<QString> marked; // the entry selections already applied to `rewrite`
+    // Why an open that gave ZipUnreadable failed, where the system said.
+    FileResult failure;
 
     ZipOpened() = default;
     ZipOpened(const ZipOpened &) = delete;
@@ -74,7 +75,7 @@ private:
 
     std::vector<char> buffer_;
     std::vector<unsigned char> packed_, unpacked_; // bounded by the whole-entry limit
-    libdeflate_decompressor *inflater_ = nullptr;
+    InflaterHandle inflater_;
 };
 
 // Failures of the file system rather than of the archive's content.
@@ -84,13 +85,5 @@ int readFailureCode(int zipError);
 // Whether this build of libzip can read the entry's data: not encrypted (we have no
 // password) and compressed with a method it decodes.
 bool canDecode(const zip_stat_t &st);
-
-struct EntryFile {
-    zip_file_t *file;
-    ~EntryFile() {
-        if (file != nullptr)
-            zip_fclose(file);
-    }
-};
 
 } // namespace arcsweep

@@ -2,6 +2,7 @@
 
 #include "zip/blockreader.h"
 #include "zip/zipformat.h"
+#include "zip/ziphandles.h"
 
 #include <QMultiHash>
 
@@ -121,8 +122,7 @@ ZipNewEntry ZipNewEntry::fromData(const QByteArray &name, const QByteArray &data
     e.name = name;
     e.size = quint64(data.size());
     e.crc = quint32(libdeflate_crc32(0, data.constData(), size_t(data.size())));
-    std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor *)> packer(
-        libdeflate_alloc_compressor(6), libdeflate_free_compressor);
+    const DeflaterHandle packer(libdeflate_alloc_compressor(6));
     QByteArray packed;
     if (packer && !data.isEmpty()) {
         packed.resize(

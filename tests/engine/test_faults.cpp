@@ -16,6 +16,7 @@
 #include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace arcsweep;
 using namespace arcsweep::test;
@@ -39,6 +40,25 @@ QStringList temporariesIn(const QString &folder) {
 // any wrapper of its own.
 QStringList keeping(const QStringList &wrapper = {}) {
     return wrapper + QStringList{"/bin/sh", "-c", "exec \"$0\" --keep-purged \"$KEEP\" \"$1\""};
+}
+
+// Fills the volume holding `path` with that file.
+void fillUp(const QString &path) {
+    QFile filler(path);
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(1 << 16, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+}
+
+// The program removes its ErrorLog when it closes: a second name made for the file before
+// the run keeps what the run wrote there.
+QString errorLogKept(const Unattended &u) {
+    const QString log = u.appFile(DataFile::ErrorLog), kept = log + ".kept";
+    EXPECT_TRUE(writeFile(log, ""));
+    EXPECT_EQ(::chmod(QFile::encodeName(log).constData(), 0666), 0); // for any user
+    EXPECT_EQ(::link(QFile::encodeName(log).constData(), QFile::encodeName(kept).constData()), 0);
+    return kept;
 }
 
 ino_t inodeOf(const QString &path) {
@@ -77,24 +97,46 @@ TEST(Faults, ASignalStopsTheRewriteRecordsTheRunAndExitsTwo) {
     }
 }
 
-TEST(Faults, AFileSizeLimitFailsTheRewriteAndLeavesTheOriginal) {
-    Unattended u;
-    writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
-    const QString archive = largeArchive(u, QStringLiteral("Too Large.ZIP"));
-    const QString small = u.zip("Small.ZIP", {"Junk.TXT", "Keep.TXT"});
-    const QByteArray before = fileBytes(archive);
-    // Files of at most 4 MB: the rewrite meets the limit, the run's own files do not.
-    const Finished done = u.run(u.tree, {"/bin/sh", "-c", "ulimit -f 8192; exec \"$0\" \"$@\""});
-    ASSERT_TRUE(done.ended);
-    EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
-    EXPECT_EQ(fileBytes(archive), before);
-    EXPECT_TRUE(temporariesIn(u.tree).isEmpty());
-    EXPECT_TRUE(done.err.contains("Cannot write zip " + archive.toLower()))
-        << done.err.toStdString();
-    EXPECT_EQ(Unattended::names(small), QStringList{"Keep.TXT"}); // the run went on
-    const QStringList record = TextFile::readLines(u.appFile(DataFile::StatsLog));
-    ASSERT_EQ(record.size(), 14);
-    EXPECT_EQ(record[9], QStringLiteral(" 1 - purged files"));
+// A rewrite that meets a file size limit or a full volume fails: the ErrorLog and
+// standard error say so with the system's cause, the original stays and the run goes on.
+TEST(Faults, ARewriteThatCannotBeWrittenSaysWhyAndLeavesTheOriginal) {
+    for (const QByteArray why : {"file size limit", "full volume"}) {
+        SCOPED_TRACE(why.constData());
+        Unattended u;
+        writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
+        std::unique_ptr<TmpfsMount> volume;
+        QString archive, cause;
+        QStringList wrapper;
+        if (why == "full volume") {
+            volume = std::make_unique<TmpfsMount>(u.tree + "/Full Volume");
+            if (!volume->mounted())
+                GTEST_SKIP() << "needs root to mount a tmpfs";
+            archive = u.zip("Full Volume/Too Large.ZIP", {"Junk.TXT", "Keep.TXT"});
+            fillUp(volume->path() + "/filler");
+            cause = "No space left on device";
+        } else {
+            archive = largeArchive(u, QStringLiteral("Too Large.ZIP"));
+            // Files of at most 4 MB: the rewrite meets the limit, the run's own files do not.
+            wrapper = QStringList{"/bin/sh", "-c", "ulimit -f 8192; exec \"$0\" \"$@\""};
+            cause = "File too large";
+        }
+        const QString small = u.zip("Small.ZIP", {"Junk.TXT", "Keep.TXT"});
+        const QByteArray before = fileBytes(archive);
+        const QString errorLog = errorLogKept(u);
+        const Finished done = u.run(u.tree, wrapper);
+        ASSERT_TRUE(done.ended);
+        EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
+        EXPECT_EQ(fileBytes(archive), before);
+        EXPECT_TRUE(temporariesIn(QFileInfo(archive).path()).isEmpty());
+        const QString line = "Cannot write zip " + archive.toLower() + ": " + cause;
+        EXPECT_TRUE(done.err.contains(line)) << done.err.toStdString();
+        EXPECT_TRUE(TextFile::readLines(errorLog).contains(line))
+            << fileBytes(errorLog).toStdString();
+        EXPECT_EQ(Unattended::names(small), QStringList{"Keep.TXT"}); // the run went on
+        const QStringList record = TextFile::readLines(u.appFile(DataFile::StatsLog));
+        ASSERT_EQ(record.size(), 14);
+        EXPECT_EQ(record[9], QStringLiteral(" 1 - purged files"));
+    }
 }
 
 TEST(Faults, RunFilesOnAFullVolumeKeepTheirLastContent) {
@@ -114,13 +156,7 @@ TEST(Faults, RunFilesOnAFullVolumeKeepTheirLastContent) {
     writeFile(u.appFile(DataFile::StatsLog), stats);
     writeFile(u.appFile(DataFile::Settings), settings);
     QDir().mkpath(app + "/temp");
-    {
-        QFile filler(app + "/filler");
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(1 << 16, 'f');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-    }
+    fillUp(app + "/filler");
     const QString archive = u.zip("Purged.ZIP", {"Junk.TXT", "Keep.TXT"});
     u.zip("Two Nfos.ZIP", {"A.NFO", "B.NFO"});           // a VerifyList line
     writeFile(u.tree + "/Broken.ZIP", "not an archive"); // an ErrorLog line
@@ -204,33 +240,56 @@ TEST(Faults, NamesThatAreNotUtf8AreCleanedByTheirBytes) {
 // Records are kept only for a rewrite that then goes ahead: not when the archive
 // cannot be written or another program holds it, and never twice when an archive comes
 // back with a record already kept (as a kill between keeping and rewriting leaves it).
+// A kept copy that does not fit on its volume says why and leaves no temporary file.
 TEST(Faults, RecordsAreKeptOnlyForARewriteThatGoesAheadAndNeverTwice) {
-    for (const QByteArray why : {"read-only volume", "lock held", "put back after a kill"}) {
+    for (const QByteArray why :
+         {"read-only volume", "lock held", "put back after a kill", "full keep volume"}) {
         SCOPED_TRACE(why.constData());
         Unattended u;
         writeFile(u.appFile(DataFile::PurgeList), "junk.txt\r\n");
         const QString keep = u.root.filePath("Kept Records");
         std::unique_ptr<TmpfsMount> volume;
         const QString relative = why == "read-only volume" ? "Read Only/Stuck.ZIP" : "Sub/Held.ZIP";
-        if (why == "read-only volume") {
-            volume = std::make_unique<TmpfsMount>(u.tree + "/Read Only");
+        if (why == "read-only volume" || why == "full keep volume") {
+            volume = std::make_unique<TmpfsMount>(
+                why == "full keep volume" ? keep : u.tree + "/Read Only");
             if (!volume->mounted())
                 GTEST_SKIP() << "needs root to mount a tmpfs";
         }
-        const QString archive = u.zip(relative, {"Junk.TXT", "Keep.TXT"});
-        if (volume)
+        QString archive;
+        if (why == "full keep volume") {
+            // One page left: the kept copy's temporary file is made, its content does not fit.
+            archive = u.tree + u'/' + relative;
+            QDir().mkpath(QFileInfo(archive).path());
+            ASSERT_TRUE(writeZip(
+                archive, {{"Junk.TXT", randomBytes(1 << 16, 5), true}, {"Keep.TXT", "keep"}}));
+            ASSERT_TRUE(writeFile(keep + "/spare", QByteArray(4096, 's')));
+            fillUp(keep + "/filler");
+            ASSERT_TRUE(QFile::remove(keep + "/spare"));
+        } else {
+            archive = u.zip(relative, {"Junk.TXT", "Keep.TXT"});
+        }
+        if (volume && why == "read-only volume") {
             ASSERT_TRUE(volume->makeReadOnly());
+        }
         const QByteArray before = fileBytes(archive);
         const int held = why == "lock held" ? ::open(QFile::encodeName(archive), O_RDONLY) : -1;
-        if (held >= 0)
+        if (held >= 0) {
             ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        }
         for (int run = 0; run < 2; ++run) {
             const Finished done = u.run(u.tree, keeping(), {"KEEP=" + keep});
             EXPECT_EQ(done.exitCode, 0) << done.err.toStdString();
-            if (why == "put back after a kill")
+            if (why == "put back after a kill") {
                 writeFile(archive, before);
-            else
+            } else {
                 EXPECT_TRUE(done.err.contains(archive.toLower())) << done.err.toStdString();
+            }
+            if (why == "full keep volume") {
+                EXPECT_TRUE(done.err.contains("Not purged, the entries could not be kept: " +
+                                              archive.toLower() + ": No space left on device"))
+                    << done.err.toStdString();
+            }
         }
         if (held >= 0)
             ::close(held);
@@ -238,6 +297,7 @@ TEST(Faults, RecordsAreKeptOnlyForARewriteThatGoesAheadAndNeverTwice) {
         EXPECT_EQ(QFile::exists(kept) ? Unattended::names(kept) : QStringList(),
                   why == "put back after a kill" ? QStringList{"Junk.TXT"} : QStringList());
         EXPECT_EQ(fileBytes(archive), before);
+        EXPECT_TRUE(temporariesIn(QFileInfo(kept).path()).isEmpty());
     }
 }
 
@@ -278,6 +338,7 @@ TEST(Faults, AnArchiveThisUserMayNotWriteIsReportedAndLeftAsItWas) {
     ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(mine).constData(), 0444), 0);
 
+    const QString errorLog = errorLogKept(u);
     const Finished done =
         u.run(u.tree, {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     ASSERT_EQ(done.exitCode, 0) << done.err.toStdString();
@@ -285,9 +346,10 @@ TEST(Faults, AnArchiveThisUserMayNotWriteIsReportedAndLeftAsItWas) {
     EXPECT_EQ(fileBytes(theirs), theirsBefore);
     ASSERT_EQ(::stat(QFile::encodeName(theirs).constData(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u);
-    EXPECT_TRUE(
-        done.err.contains("Not rewritten, the archive may not be written: " + theirs.toLower()))
-        << done.err.toStdString();
+    const QString line = "Not rewritten, the archive may not be written: " + theirs.toLower() +
+                         ": Permission denied";
+    EXPECT_TRUE(done.err.contains(line)) << done.err.toStdString();
+    EXPECT_TRUE(TextFile::readLines(errorLog).contains(line)) << fileBytes(errorLog).toStdString();
     EXPECT_EQ(Unattended::names(mine), QStringList{"Keep.TXT"});
     ASSERT_EQ(::stat(QFile::encodeName(mine).constData(), &st), 0);
     EXPECT_EQ(st.st_uid, 65534u);

@@ -1,6 +1,6 @@
 // A rewrite copies what it keeps byte for byte, replaces the archive only while it is
 // the file that was read, and the one rewrite of gathered changes applies them all.
-#include "common/tempfile.h"
+#include "common/durablefile.h"
 #include "rawzip.h"
 #include "zip/blockreader.h"
 #include "zip/ziparchivefile.h"
@@ -393,12 +393,12 @@ TEST_F(Rewrite, AProgramWaitingForTheLockHasTheArchiveLeftToIt) {
 // proof, nor is a temporary file of another user.
 TEST_F(Rewrite, OnlyOurOwnDeadTemporaryFilesAreRemoved) {
     const auto leftBehind = [&](const char *target) {
-        TempFile temp;
-        EXPECT_TRUE(temp.create(QFile::encodeName(dir.filePath(target)), 15, 0644));
-        EXPECT_EQ(::pwrite(temp.fd(), "half an archive", 15, 0), 15);
-        const QString path = QFile::decodeName(temp.path());
-        temp.release(); // as a kill leaves it
-        return path;
+        // Never destroyed, its descriptor closed: left as a kill leaves it.
+        auto *temp = new DurableFile;
+        EXPECT_TRUE(temp->create(QFile::encodeName(dir.filePath(target)), 15, 0644));
+        EXPECT_EQ(::pwrite(temp->fd(), "half an archive", 15, 0), 15);
+        ::close(temp->fd());
+        return QFile::decodeName(temp->path());
     };
     const QString ours = leftBehind("Killed.ZIP");
     const QString live = leftBehind("Busy.ZIP");
