@@ -21,7 +21,7 @@ namespace ArchiveActions {
 int listAndTest(ZipComponent &zip, const QString &archive, const DamagedArchiveRule *damaged,
                 bool holdInput);
 
-// Deletes the one entry named `name` and nothing else (its Like literal is the spec).
+// Deletes the one entry named `name` and nothing else (by its Like literal).
 int deleteEntry(ZipComponent &zip, const QString &archive, const QString &name,
                 bool holdInput = false);
 
