@@ -2,11 +2,14 @@
 
 #include "common/fs.h"
 
+#include <QSet>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -99,9 +102,29 @@ int removeStaleIn(UniqueFd folder, bool recursive, int depth) {
 
 } // namespace
 
+namespace {
+// The folders whose leftovers this process has removed already: each is looked through
+// once, the first time the program writes there (or a run sweeps it), not per file.
+std::mutex sweptMutex;
+QSet<QByteArray> swept;
+
+bool firstSweepOf(const QByteArray &folder) {
+    const std::lock_guard lock(sweptMutex);
+    if (swept.contains(folder))
+        return false;
+    swept.insert(folder);
+    return true;
+}
+} // namespace
+
 FileResult DurableFile::create(const QByteArray &target, qint64 contentSize, mode_t mode) {
     rollback();
     const qsizetype slash = target.lastIndexOf('/');
+    // What a killed writer of ours left beside the target goes before anything new is put
+    // there.
+    const QByteArray folder = slash > 0 ? target.left(slash) : QByteArray("/");
+    if (firstSweepOf(folder))
+        removeStale(Fs::decode(folder));
     // A hidden name beside the target that says whose it is; short enough for any name.
     path_ = target.left(slash + 1) + '.' + target.mid(slash + 1).left(200) + kNameMark +
             QByteArray(kRandomLength, 'X');
@@ -222,6 +245,7 @@ bool DurableFile::isTemporaryName(const QByteArray &name) {
 }
 
 int DurableFile::removeStale(const QString &folder, bool recursive) {
+    firstSweepOf(Fs::encode(folder));
     UniqueFd dir(::open(Fs::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dir ? removeStaleIn(std::move(dir), recursive, 0) : 0;
 }

@@ -1,6 +1,7 @@
 // A rewrite copies what it keeps byte for byte, replaces the archive only while it is
 // the file that was read, and the one rewrite of gathered changes applies them all.
 #include "common/durablefile.h"
+#include "common/textfile.h"
 #include "rawzip.h"
 #include "zip/blockreader.h"
 #include "zip/ziparchivefile.h"
@@ -404,6 +405,12 @@ TEST_F(Rewrite, OnlyOurOwnDeadTemporaryFilesAreRemoved) {
     const QString live = leftBehind("Busy.ZIP");
     const QString theirs = leftBehind("Other User.ZIP");
     ASSERT_EQ(::chown(QFile::encodeName(theirs).constData(), 65534, 65534), 0);
+    // One left in a folder the program has not written to yet goes with its first write
+    // there, a run or not.
+    const QString later = dir.filePath("Written Later");
+    ASSERT_TRUE(QDir().mkpath(later));
+    const QString moved = later + u'/' + QFileInfo(leftBehind("Killed Too.TXT")).fileName();
+    ASSERT_TRUE(QFile::rename(dir.filePath(QFileInfo(moved).fileName()), moved));
     const QString lookalike = dir.filePath(".thesis.arcsweep-backup");
     const QString notOurs = dir.filePath(".Other.ZIP.partial");
     const QString visible = dir.filePath("Visible.ZIP.arcsweep-Ab12Cd");
@@ -416,6 +423,9 @@ TEST_F(Rewrite, OnlyOurOwnDeadTemporaryFilesAreRemoved) {
     for (const QString &p : {live, theirs, lookalike, notOurs, visible})
         EXPECT_TRUE(QFile::exists(p)) << p.toStdString();
     ::close(held);
+    EXPECT_TRUE(QFile::exists(moved));
+    ASSERT_TRUE(TextFile::writeLines(later + "/Killed Too.TXT", {"whole"}));
+    EXPECT_FALSE(QFile::exists(moved));
 }
 
 // One verdict per archive: the checks of a listing decide, and a purge never finds
