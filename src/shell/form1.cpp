@@ -3,6 +3,7 @@
 #include "shell/form1.h"
 
 #include "common/fs.h"
+#include "common/inputhold.h"
 #include "controls/aniicon.h"
 #include "controls/desktopservices.h"
 #include "controls/dirlistbox.h"
@@ -124,7 +125,8 @@ void Form1::buildControls() {
         previewed_.append(w);
     }
     List1->viewport()->installEventFilter(this);
-    client->installEventFilter(this); // its paints (start-up waits for the first)
+    Dir1->viewport()->installEventFilter(this); // its mouse input during a run
+    client->installEventFilter(this);           // its paints (start-up waits for the first)
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -187,10 +189,17 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
             QMetaObject::invokeMethod(this, &Form1::testFirstArchive, Qt::QueuedConnection);
         return QMainWindow::eventFilter(watched, event);
     }
+    // While a run goes the drive and folder lists are its own: a drive or folder chosen
+    // there meanwhile would point the run's archive list elsewhere in mid-folder. Keys
+    // are still previewed (Esc stops the run wherever the focus is).
+    const bool runOwns =
+        state_.Running && (watched == Drive1 || watched == Dir1 || watched == Dir1->viewport());
     if (event->type() == QEvent::KeyPress) {
         Form_KeyDown(static_cast<QKeyEvent *>(event)->key());
-        return false; // the key still reaches the focused control
+        return runOwns; // else the key still reaches the focused control
     }
+    if (runOwns && InputHold::isUserInput(event->type()))
+        return true;
     if (watched == List1->viewport() && event->type() == QEvent::MouseButtonPress) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::RightButton) {

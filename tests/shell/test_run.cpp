@@ -195,6 +195,31 @@ TEST(CleanRun, EscapeRecordsNothing) {
     }
 }
 
+// The drive and folder lists belong to the run while it goes: a folder the user opens
+// there meanwhile must not point the run's archive list elsewhere.
+TEST(CleanRun, TheFolderListTakesNoInputDuringARun) {
+    RunFixture run;
+    DeepTree tree(run);
+    const QString sameFolder = run.zip("A/B/C/D/Z Same Folder.ZIP", {"Junk.TXT"});
+    run.onListing("marker", [&] {
+        // Queued as a user's double-click on the list's first folder: it arrives in the
+        // run's next yield.
+        QWidget *view = run.form->Dir1->viewport();
+        const QPoint at = rowCentre(run.form->Dir1, 0);
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                        QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+            QCoreApplication::postEvent(view, new QMouseEvent(type, at, view->mapToGlobal(at),
+                                                              Qt::LeftButton, Qt::LeftButton,
+                                                              Qt::NoModifier));
+    });
+    run.clean();
+    for (const QString &archive : tree.after + QStringList{tree.before, tree.deep, sameFolder})
+        EXPECT_FALSE(RunFixture::names(archive).contains("Junk.TXT")) << archive.toStdString();
+    EXPECT_EQ(run.totals().Zips, 6);
+    EXPECT_EQ(run.totals().PurgedFiles, 6);
+    EXPECT_EQ(run.form->Dir1->Path(), run.tree);
+}
+
 TEST(CleanRun, AbortButtonRecordsThePartialRun) {
     RunFixture run;
     DeepTree tree(run);
