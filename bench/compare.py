@@ -44,7 +44,7 @@ import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CASES = ("tree", "many", "big", "stop", "memory", "linear")
+CASES = ("tree", "many", "big", "stop", "memory", "linear", "bound")
 TREE_TOOLS = ("ours", "infozip", "python", "pytest", "7zip")
 RSS_LIMIT_KB = 100 * 1024
 STOP_LIMIT_MS = 1000
@@ -53,9 +53,10 @@ GB = 1 << 30
 
 
 class Run:
-    def __init__(self, seconds, rss_kb, returncode, stdout, stderr, timed_out=False):
+    def __init__(self, seconds, rss_kb, returncode, stdout, stderr, timed_out=False, cpu=0.0):
         self.seconds, self.rss_kb, self.returncode = seconds, rss_kb, returncode
         self.stdout, self.stderr, self.timed_out = stdout, stderr, timed_out
+        self.cpu = cpu  # user and system seconds
 
 
 def timed(cmd, env=None, timeout=None):
@@ -76,7 +77,10 @@ def timed(cmd, env=None, timeout=None):
     seconds = parts[-1] + 60 * parts[-2] + (3600 * parts[-3] if len(parts) > 2 else 0)
     rss = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1))
     status = re.search(r"Exit status: (\d+)", text)
-    return Run(seconds, rss, int(status.group(1)) if status else p.returncode, out, err)
+    cpu = sum(float(re.search(rf"{kind} time \(seconds\): (\S+)", text).group(1))
+              for kind in ("User", "System"))
+    return Run(seconds, rss, int(status.group(1)) if status else p.returncode, out, err,
+               cpu=cpu)
 
 
 def fmt_s(seconds):
@@ -101,6 +105,7 @@ class Bench:
         self.build = os.path.abspath(a.build)
         self.arcsweep = os.path.join(self.build, "AppFolder", "arcsweep")
         self.stopbench = os.path.join(self.build, "bench", "stopbench")
+        self.boundbench = os.path.join(self.build, "bench", "boundbench")
         self.out = os.path.join(HERE, "out")
         self.work = os.path.join(self.out, "work")
         os.makedirs(self.out, exist_ok=True)
@@ -282,6 +287,32 @@ class Bench:
             self.row("tree", "tools' exit status", "non-zero seen", "", "0", False)
         if "ours" in runs:
             self.rss_row("tree", runs["ours"])
+
+    def case_bound(self):
+        """A full run against the least a tester must do on the same tree (boundbench:
+        every entry inflated and CRC-checked on every core), side by side."""
+        a = self.a
+        need = self.tree_bytes(a.archives, a.seed) * (1 if self.has_tree(a) else 2)
+        if not self.enough_disk("bound", need):
+            return
+        data = self.tree_data(a.archives, a.seed)
+        purge = os.path.join(data, "purge.txt")
+        wall = {"ours": [], "bound": []}
+        cpu = {"ours": [], "bound": []}
+        for rep in range(a.reps):
+            for t in ("ours", "bound"):
+                tree = self.fresh(os.path.join(data, "tree"))
+                run = (self.ours(tree, purge) if t == "ours"
+                       else timed([self.boundbench, tree], None, a.timeout))
+                self.report_run("bound", rep, t, run)
+                wall[t].append(run.seconds)
+                cpu[t].append(run.cpu)
+        label = f"{a.archives} archives"
+        self.ratio_row("bound", f"{label}: ours / bound, wall", wall, "ours", "bound", 1.15)
+        self.ratio_row("bound", f"{label}: ours / bound, CPU", cpu, "ours", "bound", None)
+        for t in wall:
+            cores = median(cpu[t]) / median(wall[t]) if median(wall[t]) else 0
+            self.row("bound", f"{label}: {t} cores in use", f"{cores:.2f}", "", "-", None)
 
     def has_tree(self, a):
         return os.path.isfile(os.path.join(self.out, f"t{a.archives}-s{a.seed}", "purge-exact.txt"))
