@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <mutex>
 
 using namespace arcsweep;
 using namespace arcsweep::test;
@@ -110,8 +111,16 @@ TEST(SkipUnchanged, RunsThatSkipLeaveWhatFullRunsLeave) {
         doubleDizArchive(run->tree + "/Sub/Double.ZIP");
         damagedArchive(run->tree + "/Sub/Deeper/Damaged.ZIP");
     }
+    // What the workers tested ahead (on their threads) in the last pass.
+    std::mutex aheadLock;
+    QStringList testedAhead;
+    QObject::connect(&skipping.host.zip(), &ZipComponent::TestedAhead, [&](const QString &path) {
+        const std::lock_guard lock(aheadLock);
+        testedAhead.append(path);
+    });
     for (int pass = 1; pass <= 3; ++pass) {
         SCOPED_TRACE(pass);
+        testedAhead.clear();
         for (HostRun *run : {&skipping, &full}) {
             if (pass == 2) {
                 run->purgeList({"junk.txt", "extra.dat"});
@@ -129,6 +138,12 @@ TEST(SkipUnchanged, RunsThatSkipLeaveWhatFullRunsLeave) {
     EXPECT_EQ(skipping.totals().BytesTested,
               double(sizeOf(skipping.tree + "/Sub/Later.ZIP") + sizeOf(skipping.tree + "/Sub/New.ZIP")));
     EXPECT_GT(full.totals().BytesTested, skipping.totals().BytesTested);
+    // No worker read a skipped archive.
+    const std::lock_guard lock(aheadLock);
+    for (const QString &path : testedAhead)
+        EXPECT_TRUE(path.endsWith("/Sub/Later.ZIP") || path.endsWith("/Sub/New.ZIP"))
+            << path.toStdString();
+    EXPECT_FALSE(testedAhead.isEmpty());
     EXPECT_EQ(skipping.totals().ExtraNfos, 2);
     EXPECT_EQ(skipping.verifyList().size(), 2);
 }
