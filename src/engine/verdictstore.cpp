@@ -257,7 +257,7 @@ bool VerdictStore::decide(const QString &path) {
                     break;
                 }
             if (was == *now && age >= 0 && age < qint64(retestDays_) * 86400 && !matched)
-                skip = Skip{nfo, tested};
+                skip = Skip{nfo, tested, was};
         }
         sqlite3_reset(find_);
         sqlite3_clear_bindings(find_);
@@ -272,6 +272,8 @@ std::optional<VerdictStore::Skip> VerdictStore::takeSkip(const QString &path) {
         return std::nullopt;
     const std::optional<Skip> skip = *it;
     decided_.erase(it);
+    if (skip && identityOf(path) != skip->identity)
+        return std::nullopt;
     if (skip) {
         if (skipped_ == 0 || skip->tested < oldest_)
             oldest_ = skip->tested;

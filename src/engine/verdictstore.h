@@ -36,6 +36,7 @@ public:
     struct Skip {
         int nfoCount = 0;
         qint64 tested = 0; // seconds since the epoch
+        Identity identity; // the file as decided on
     };
 
     explicit VerdictStore(const PurgeMatcher &matcher) : matcher_(matcher) {}
@@ -54,7 +55,8 @@ public:
     // Whether the archive at `path` may be skipped: decided once, before its folder is
     // queued for testing ahead, and kept until takeSkip() takes it.
     bool decide(const QString &path);
-    // The decision for `path`, removed from the kept ones.
+    // The decision for `path`, removed from the kept ones; none when the file has changed
+    // since it was decided on (it is then tested: no worker has read it ahead).
     std::optional<Skip> takeSkip(const QString &path);
 
     // After a full test: `sound` (listed sound, nothing matched, nothing repaired, nothing
