@@ -86,9 +86,12 @@ QString VerdictStore::open(const QString &file, bool readOnly, int retestDays) {
         return QStringLiteral("Arcsweep: verdict store %1 not used (%2): every archive is tested")
             .arg(shown, why);
     // Set aside with whatever journal it has, so that nothing of it is read again.
-    const QString aside =
-        file + QStringLiteral(".aside-") +
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // A name no earlier store set aside has taken.
+    const QString stamp = file + QStringLiteral(".aside-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = stamp;
+    for (int n = 2; Fs::exists(aside); ++n)
+        aside = stamp + u'-' + QString::number(n);
     for (const char *suffix : {"", "-wal", "-shm"}) {
         const QString from = file + QLatin1String(suffix);
         if (Fs::exists(from))
