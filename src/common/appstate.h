@@ -13,10 +13,10 @@ class DesktopServices;
 // The values the windows and the engine share, owned by the application and handed
 // to each window, so every test can build a fresh set.
 struct AppState {
-    QString AppFolder;   // folder of the executable, no trailing separator
-    QString CommandLine; // the folder of an unattended run; empty when interactive
-    bool DryRun = false; // say what the run would do; change nothing
-    QString KeepPurged;  // the folder removed entries are kept in; empty: not kept
+    QString AppFolder;          // folder of the executable, no trailing separator
+    QString CommandLine;        // the folder of an unattended run; empty when interactive
+    bool DryRun = false;        // say what the run would do; change nothing
+    QString KeepPurged;         // the folder removed entries are kept in; empty: not kept
     bool SkipUnchanged = false; // leave alone archives unchanged since a sound test
     int RetestDays = -1;        // a sound verdict is trusted this many days; -1: not set
     DesktopServices *desktop = nullptr;

@@ -83,7 +83,7 @@ CommandLine CommandLine::parse(const QStringList &arguments) {
     }
     line.folder = words.join(u' ');
     if (line.action == Action::Run && line.folder.isEmpty()) {
-        const char *option = line.dryRun                ? "--dry-run"
+        const char *option = line.dryRun                  ? "--dry-run"
                              : !line.keepPurged.isEmpty() ? "--keep-purged"
                              : line.skipUnchanged         ? "--skip-unchanged"
                              : line.retestDays >= 0       ? "--retest-days"

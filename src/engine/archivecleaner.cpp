@@ -99,15 +99,15 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
     repaired_ = false;
     // Only an archive found sound that nothing was (or would have been) done to is
     // recorded; any other outcome removes what was recorded of it.
-    const bool sound = listed == ZipOk && mayChange && !walk.damaged && walk.matched == 0 &&
-                       !doubleDiz_;
+    const bool sound =
+        listed == ZipOk && mayChange && !walk.damaged && walk.matched == 0 && !doubleDiz_;
     store_.update(path, identity, listed_, walk.nfoCount, sound);
     listed_.clear();
     return finishArchive(path, folder, walk.nfoCount, mayChange);
 }
 
-ArchiveCleaner::Next ArchiveCleaner::skipArchive(int i, const QString &path,
-                                                 const QString &folder, int nfoCount) {
+ArchiveCleaner::Next ArchiveCleaner::skipArchive(int i, const QString &path, const QString &folder,
+                                                 int nfoCount) {
     // Counted as an archive, but not as bytes tested: none were read.
     host_.state().Totals.Zips += 1;
     const QString lowerName = Fs::lower(host_.fileName(i));
@@ -276,8 +276,9 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     // The names as listed are kept for the verdict store only when it is in use.
     QMetaObject::Connection names;
     if (store_.isOpen())
-        names = QObject::connect(&zip, &ZipComponent::Listing,
-                                 [this](const ZipEntryInfo &entry) { listed_.append(entry.FileName); });
+        names = QObject::connect(&zip, &ZipComponent::Listing, [this](const ZipEntryInfo &entry) {
+            listed_.append(entry.FileName);
+        });
     const int result = ArchiveActions::listAndTest(zip, path, &damaged, false);
     QObject::disconnect(names);
     zip.KeepForChanges = false;

@@ -55,7 +55,9 @@ std::optional<VerdictStore::Identity> VerdictStore::identityOf(const QString &pa
     return id;
 }
 
-VerdictStore::~VerdictStore() { close(); }
+VerdictStore::~VerdictStore() {
+    close();
+}
 
 QString VerdictStore::open(const QString &file, bool readOnly, int retestDays) {
     close();
@@ -95,7 +97,8 @@ QString VerdictStore::open(const QString &file, bool readOnly, int retestDays) {
     for (const char *suffix : {"", "-wal", "-shm"}) {
         const QString from = file + QLatin1String(suffix);
         if (Fs::exists(from))
-            ::rename(Fs::encode(from).constData(), Fs::encode(aside + QLatin1String(suffix)).constData());
+            ::rename(Fs::encode(from).constData(),
+                     Fs::encode(aside + QLatin1String(suffix)).constData());
     }
     QString note = QStringLiteral("Arcsweep: verdict store %1 set aside as %2 (%3): every archive "
                                   "is tested")
@@ -133,8 +136,7 @@ QString VerdictStore::openExisting() {
     QString check;
     if (sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &st, nullptr) == SQLITE_OK) {
         while (sqlite3_step(st) == SQLITE_ROW)
-            check += QString::fromUtf8(
-                reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+            check += QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
     } else {
         check = QString::fromUtf8(sqlite3_errmsg(db_));
     }
@@ -185,8 +187,8 @@ bool VerdictStore::prepare() {
                                 "INSERT OR REPLACE INTO verdict VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
                                 "?, ?, ?)",
                                 -1, &put_, nullptr) == SQLITE_OK &&
-             sqlite3_prepare_v2(db_, "DELETE FROM verdict WHERE path = ?", -1, &drop_,
-                                nullptr) == SQLITE_OK));
+             sqlite3_prepare_v2(db_, "DELETE FROM verdict WHERE path = ?", -1, &drop_, nullptr) ==
+                 SQLITE_OK));
 }
 
 void VerdictStore::finalize() {
@@ -208,8 +210,8 @@ void VerdictStore::close() {
 }
 
 void VerdictStore::failed(const char *what) {
-    const QString cause = QString::fromUtf8(what) + QStringLiteral(": ") +
-                          QString::fromUtf8(sqlite3_errmsg(db_));
+    const QString cause =
+        QString::fromUtf8(what) + QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(db_));
     // Nothing more is recorded this run; what was committed stays valid.
     if (inBatch_)
         exec("ROLLBACK");
@@ -246,9 +248,8 @@ bool VerdictStore::decide(const QString &path) {
             was.mtimeNsec = sqlite3_column_int64(find_, 4);
             was.ctimeSec = sqlite3_column_int64(find_, 5);
             was.ctimeNsec = sqlite3_column_int64(find_, 6);
-            const QByteArray names(
-                static_cast<const char *>(sqlite3_column_blob(find_, 7)),
-                sqlite3_column_bytes(find_, 7));
+            const QByteArray names(static_cast<const char *>(sqlite3_column_blob(find_, 7)),
+                                   sqlite3_column_bytes(find_, 7));
             const int nfo = sqlite3_column_int(find_, 8);
             const qint64 tested = sqlite3_column_int64(find_, 9);
             const qint64 age = QDateTime::currentSecsSinceEpoch() - tested;

@@ -70,7 +70,9 @@ QStringList outcome(const HostRun &run) {
     return lines + record;
 }
 
-qint64 sizeOf(const QString &path) { return QFileInfo(path).size(); }
+qint64 sizeOf(const QString &path) {
+    return QFileInfo(path).size();
+}
 
 struct timespec mtimeOf(const QString &path) {
     struct stat st {};
@@ -86,8 +88,8 @@ void setMtime(const QString &path, const struct timespec &mtime) {
 // Runs SQL on the store of a data folder.
 void storeSql(const QString &appFolder, const QString &sql) {
     sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(appFile(appFolder, DataFile::VerdictStore)).constData(),
-                           &db),
+    ASSERT_EQ(sqlite3_open(
+                  QFile::encodeName(appFile(appFolder, DataFile::VerdictStore)).constData(), &db),
               SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK)
         << sqlite3_errmsg(db);
@@ -135,8 +137,8 @@ TEST(SkipUnchanged, RunsThatSkipLeaveWhatFullRunsLeave) {
         EXPECT_EQ(skipping.totals().Processed, full.totals().Processed);
     }
     // The third run tested only what the second one purged (its row was removed).
-    EXPECT_EQ(skipping.totals().BytesTested,
-              double(sizeOf(skipping.tree + "/Sub/Later.ZIP") + sizeOf(skipping.tree + "/Sub/New.ZIP")));
+    EXPECT_EQ(skipping.totals().BytesTested, double(sizeOf(skipping.tree + "/Sub/Later.ZIP") +
+                                                    sizeOf(skipping.tree + "/Sub/New.ZIP")));
     EXPECT_GT(full.totals().BytesTested, skipping.totals().BytesTested);
     // No worker read a skipped archive.
     const std::lock_guard lock(aheadLock);
@@ -194,7 +196,9 @@ TEST(SkipUnchanged, WhatMakesAnArchiveBeTestedAgain) {
          },
          {"Plain.ZIP"}},
         {"a purge line matching stored names (listed in upper case)",
-         [](HostRun &run, const QString &) { run.purgeList({"junk.txt", "*.tmp"}); },
+         [](HostRun &run, const QString &) {
+             run.purgeList({"junk.txt", "*.tmp"});
+         },
          {"Lower.ZIP", "Sub/Upper.ZIP"},
          2},
         {"tested 30 days ago",
@@ -203,7 +207,8 @@ TEST(SkipUnchanged, WhatMakesAnArchiveBeTestedAgain) {
                                      "CAST(path AS TEXT) LIKE '%/Plain.ZIP'");
          },
          {"Plain.ZIP"}},
-        {"--retest-days 0", [](HostRun &run, const QString &) { run.state.RetestDays = 0; },
+        {"--retest-days 0",
+         [](HostRun &run, const QString &) { run.state.RetestDays = 0; },
          {"Lower.ZIP", "Sub/Nfos.ZIP", "Plain.ZIP", "Sub/Upper.ZIP"}},
     };
     // Each stored identity field on its own.
@@ -306,9 +311,8 @@ TEST(SkipUnchanged, AStoreThatCannotBeUsedIsSetAsideAndEverythingIsTested) {
         const Finished next = u.run(u.tree, {}, {}, {"--skip-unchanged"});
         EXPECT_EQ(next.exitCode, 0) << next.err.toStdString();
         // Only the archive that run purged is tested again (a few hundred bytes).
-        EXPECT_TRUE(next.err.contains(
-            "Arcsweep: 2 archives skipped as unchanged, tested since " +
-            QDate::currentDate().toString("yyyy-MM-dd")))
+        EXPECT_TRUE(next.err.contains("Arcsweep: 2 archives skipped as unchanged, tested since " +
+                                      QDate::currentDate().toString("yyyy-MM-dd")))
             << next.err.toStdString();
         EXPECT_EQ(next.out.split('\n').value(3),
                   QStringLiteral(" %1 - bytes tested").arg(QFileInfo(purge).size()));
