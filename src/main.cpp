@@ -107,6 +107,8 @@ int main(int argc, char **argv) {
     state.CommandLine = folder;
     state.DryRun = line.dryRun;
     state.KeepPurged = line.keepPurged.isEmpty() ? QString() : Fs::absolute(line.keepPurged);
+    state.SkipUnchanged = line.skipUnchanged;
+    state.RetestDays = line.retestDays;
     state.desktop = &desktop;
 
     SignalStop stopSignals;

@@ -13,10 +13,12 @@ class DesktopServices;
 // The values the windows and the engine share, owned by the application and handed
 // to each window, so every test can build a fresh set.
 struct AppState {
-    QString AppFolder;   // folder of the executable, no trailing separator
-    QString CommandLine; // the folder of an unattended run; empty when interactive
-    bool DryRun = false; // say what the run would do; change nothing
-    QString KeepPurged;  // the folder removed entries are kept in; empty: not kept
+    QString AppFolder;          // folder of the executable, no trailing separator
+    QString CommandLine;        // the folder of an unattended run; empty when interactive
+    bool DryRun = false;        // say what the run would do; change nothing
+    QString KeepPurged;         // the folder removed entries are kept in; empty: not kept
+    bool SkipUnchanged = false; // leave alone archives unchanged since a sound test
+    int RetestDays = -1;        // a sound verdict is trusted this many days; -1: not set
     DesktopServices *desktop = nullptr;
 
     QString CurrentFolder; // the main window's folder, no trailing separator
@@ -35,6 +37,7 @@ struct AppState {
     QString file(const char *name) const { return appFile(AppFolder, name); }
     QString tempFolder() const { return file(DataFile::TempFolder); }
     bool unattended() const { return !CommandLine.isEmpty(); }
+    int retestDays() const { return RetestDays < 0 ? 30 : RetestDays; }
 };
 
 } // namespace arcsweep

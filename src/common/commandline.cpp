@@ -62,6 +62,19 @@ CommandLine CommandLine::parse(const QStringList &arguments) {
                 line.error = QStringLiteral("--keep-purged needs a folder");
                 return line;
             }
+        } else if (arg == u"--skip-unchanged") {
+            line.skipUnchanged = true;
+        } else if (arg == u"--retest-days" || arg.startsWith(u"--retest-days=")) {
+            const bool inline_ = arg.contains(u'=');
+            bool ok = inline_ || i + 1 < arguments.size();
+            const QString value = !ok ? QString() : inline_ ? arg.section(u'=', 1) : arguments[++i];
+            const int days = value.toInt(&ok);
+            if (!ok || days < 0 || value.startsWith(u'+')) {
+                line.action = Action::Error;
+                line.error = QStringLiteral("--retest-days needs a number of days (0 or more)");
+                return line;
+            }
+            line.retestDays = days;
         } else {
             line.action = Action::Error;
             line.error = QStringLiteral("unknown option %1").arg(arg);
@@ -69,12 +82,16 @@ CommandLine CommandLine::parse(const QStringList &arguments) {
         }
     }
     line.folder = words.join(u' ');
-    if (line.action == Action::Run && (line.dryRun || !line.keepPurged.isEmpty()) &&
-        line.folder.isEmpty()) {
-        line.action = Action::Error;
-        line.error =
-            QStringLiteral("%1 needs a folder to clean")
-                .arg(line.dryRun ? QStringLiteral("--dry-run") : QStringLiteral("--keep-purged"));
+    if (line.action == Action::Run && line.folder.isEmpty()) {
+        const char *option = line.dryRun                  ? "--dry-run"
+                             : !line.keepPurged.isEmpty() ? "--keep-purged"
+                             : line.skipUnchanged         ? "--skip-unchanged"
+                             : line.retestDays >= 0       ? "--retest-days"
+                                                          : nullptr;
+        if (option) {
+            line.action = Action::Error;
+            line.error = QStringLiteral("%1 needs a folder to clean").arg(QLatin1String(option));
+        }
     }
     if (line.dryRun && !line.keepPurged.isEmpty() && line.action == Action::Run) {
         line.action = Action::Error;
@@ -113,6 +130,13 @@ QString CommandLine::usage(const QString &dataFolder) {
                "                       it loses, byte for byte, in an archive at\n"
                "                       DIR/<its path below FOLDER>; a purge can be undone.\n"
                "                       DIR may not be FOLDER or hold it\n"
+               "      --skip-unchanged  leave alone (count, but neither open nor test) an\n"
+               "                       archive a run found sound and left unchanged, when\n"
+               "                       its file is the same to the nanosecond, the test is\n"
+               "                       recent and no purge.txt line matches its entries\n"
+               "                       (verdicts.db in the data folder keeps what was found)\n"
+               "      --retest-days N  with --skip-unchanged: test again what was last\n"
+               "                       tested N or more days ago (default 30; 0: test all)\n"
                "  --                   end of options: what follows is FOLDER\n"
                "\n"
                "Data folder: %1\n"

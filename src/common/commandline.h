@@ -12,10 +12,12 @@ struct CommandLine {
     enum class Action { Run, Help, Version, Error };
 
     Action action = Action::Run;
-    QString folder;      // the folder to clean unattended; empty for the window
-    bool dryRun = false; // --dry-run: say what a run would do, change nothing
-    QString keepPurged;  // --keep-purged DIR: where removed entries are kept
-    QString error;       // what was wrong, for Action::Error
+    QString folder;             // the folder to clean unattended; empty for the window
+    bool dryRun = false;        // --dry-run: say what a run would do, change nothing
+    QString keepPurged;         // --keep-purged DIR: where removed entries are kept
+    bool skipUnchanged = false; // --skip-unchanged: leave alone archives found sound before
+    int retestDays = -1;        // --retest-days N; -1 when not given
+    QString error;              // what was wrong, for Action::Error
 
     // `arguments` without the program's name, as the file system spells them (Fs::decode).
     static CommandLine parse(const QStringList &arguments);

@@ -14,6 +14,7 @@ inline constexpr char StatsLog[] = "ASlog.txt";
 inline constexpr char TotalsFile[] = "AStot.txt";
 inline constexpr char VerifyList[] = "Verify.txt";
 inline constexpr char VerifiedPurgeList[] = "vpurge.txt";
+inline constexpr char VerdictStore[] = "verdicts.db";
 inline constexpr char TempFolder[] = "temp";
 inline constexpr char ThunderWave[] = "thunder.wav";
 inline constexpr char ErrorWave[] = "error.wav";

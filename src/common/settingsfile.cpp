@@ -15,6 +15,8 @@ namespace arcsweep {
 
 namespace {
 constexpr char KeepPurgedKey[] = "KeepPurged=";
+constexpr char SkipUnchangedKey[] = "SkipUnchanged=";
+constexpr char RetestDaysKey[] = "RetestDays=";
 
 // The whole file, or nothing when it cannot be read.
 QByteArray readAll(const QString &path) {
@@ -53,13 +55,29 @@ QString SettingsFile::folder() const {
     return NumberText::delimitedFields(firstLine_, 1).value(0);
 }
 
-QString SettingsFile::keepPurged(const QString &dataFolder) const {
-    QString keep;
+QByteArray SettingsFile::lastValue(const char *key) const {
+    QByteArray value;
+    const qsizetype keyLength = qsizetype(qstrlen(key));
     QByteArray lines = rest_;
     lines.replace("\r\n", "\n").replace('\r', '\n');
     for (const QByteArray &line : lines.split('\n'))
-        if (line.startsWith(KeepPurgedKey) && line.size() > qsizetype(sizeof KeepPurgedKey) - 1)
-            keep = Fs::decode(line.mid(qsizetype(sizeof KeepPurgedKey) - 1));
+        if (line.startsWith(key) && line.size() > keyLength)
+            value = line.mid(keyLength);
+    return value;
+}
+
+bool SettingsFile::skipUnchanged() const {
+    return lastValue(SkipUnchangedKey).trimmed() == "1";
+}
+
+int SettingsFile::retestDays() const {
+    bool ok = false;
+    const int days = lastValue(RetestDaysKey).trimmed().toInt(&ok);
+    return ok && days >= 0 ? days : -1;
+}
+
+QString SettingsFile::keepPurged(const QString &dataFolder) const {
+    const QString keep = Fs::decode(lastValue(KeepPurgedKey));
     if (keep.isEmpty())
         return keep;
     return QDir::cleanPath(keep.startsWith(u'/') ? keep : dataFolder + u'/' + keep);

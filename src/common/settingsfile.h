@@ -22,11 +22,18 @@ public:
     // The folder of the last "KeepPurged=" line, cleaned; a relative one is taken
     // from `dataFolder`, not from the current folder. Empty when there is none.
     QString keepPurged(const QString &dataFolder) const;
+    // True when the last "SkipUnchanged=" line says 1.
+    bool skipUnchanged() const;
+    // The days of the last "RetestDays=" line that holds a number (0 or more); -1: none.
+    int retestDays() const;
 
     // Replaces the file with `folder` as its first line and the rest as read.
     FileResult write(const QString &path, const QString &folder) const;
 
 private:
+    // The value of the last line that starts with `key`, as bytes; empty when none.
+    QByteArray lastValue(const char *key) const;
+
     QString firstLine_;
     QByteArray rest_; // everything after the first line's end, byte for byte
 };

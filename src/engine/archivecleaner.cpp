@@ -6,6 +6,7 @@
 #include "engine/purgematcher.h"
 #include "engine/runfiles.h"
 #include "engine/runhost.h"
+#include "engine/verdictstore.h"
 #include "engine/yielder.h"
 #include "zip/archiveactions.h"
 #include "zip/ziparchivefile.h"
@@ -75,9 +76,14 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
     if (name.isEmpty())
         return Next::Archive;
     const QString path = folder + u'/' + name;
+    if (const std::optional<VerdictStore::Skip> skip = store_.takeSkip(path))
+        return skipArchive(i, path, folder, skip->nfoCount);
     // Nothing is changed through a link that leads out of the tree being cleaned.
     const bool mayChange = insideTree(path);
     const qint64 sizeBefore = beginArchive(i, path, mayChange);
+    // The file as tested, for the verdict store (taken after beginArchive's mode change).
+    const std::optional<VerdictStore::Identity> identity =
+        store_.isOpen() ? VerdictStore::identityOf(path) : std::nullopt;
     // Only an archive whose every entry tested sound is ever rewritten: its kept
     // entries are copied as they are, and a damaged or unreadable one must stay as found.
     repaired_ = false;
@@ -91,7 +97,24 @@ ArchiveCleaner::Next ArchiveCleaner::cleanArchive(int i, const QString &folder) 
         writeChanges(i, path, sizeBefore, walk.purged);
     host_.zip().DiscardChanges();
     repaired_ = false;
+    // Only an archive found sound that nothing was (or would have been) done to is
+    // recorded; any other outcome removes what was recorded of it.
+    const bool sound =
+        listed == ZipOk && mayChange && !walk.damaged && walk.matched == 0 && !doubleDiz_;
+    store_.update(path, identity, listed_, walk.nfoCount, sound);
+    listed_.clear();
     return finishArchive(path, folder, walk.nfoCount, mayChange);
+}
+
+ArchiveCleaner::Next ArchiveCleaner::skipArchive(int i, const QString &path, const QString &folder,
+                                                 int nfoCount) {
+    // Counted as an archive, but not as bytes tested: none were read.
+    host_.state().Totals.Zips += 1;
+    const QString lowerName = Fs::lower(host_.fileName(i));
+    host_.setStatusCaption(lowerName);
+    host_.setWindowCaption(QStringLiteral("Cleaning ") + lowerName);
+    host_.clearEntries();
+    return finishArchive(path, folder, nfoCount, true);
 }
 
 qint64 ArchiveCleaner::beginArchive(int i, const QString &path, bool mayChange) {
@@ -122,6 +145,8 @@ ArchiveCleaner::Walk ArchiveCleaner::walkEntries(int i, const QString &path, boo
         if (entry.endsWith(QLatin1String(".nfo")))
             ++walk.nfoCount;
         const Match match = matchEntry(i, k, entry, path, mayRewrite);
+        if (match != Match::None)
+            ++walk.matched;
         if (match == Match::Damaged) {
             walk.damaged = true;
             break;
@@ -246,7 +271,16 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     // Kept open for the changes gathered below; DiscardChanges at the archive's end lets go.
     zip.KeepForChanges = mayChange;
     const DamagedArchiveRule damaged = damageRule(path, true, mayChange);
+    doubleDiz_ = false;
+    listed_.clear();
+    // The names as listed are kept for the verdict store only when it is in use.
+    QMetaObject::Connection names;
+    if (store_.isOpen())
+        names = QObject::connect(&zip, &ZipComponent::Listing, [this](const ZipEntryInfo &entry) {
+            listed_.append(entry.FileName);
+        });
     const int result = ArchiveActions::listAndTest(zip, path, &damaged, false);
+    QObject::disconnect(names);
     zip.KeepForChanges = false;
     // A failed listing leaves a marker that takes part in the entry walk.
     if (result != ZipOk)
@@ -267,6 +301,7 @@ int ArchiveCleaner::listArchive(const QString &path, bool mayChange) {
     for (int k = 0, n = host_.entryCount(); k < n && dizCount < 2; ++k)
         if (host_.entry(k) == DizName)
             ++dizCount;
+    doubleDiz_ = dizCount == 2;
     // Counted only when the repair is gathered; a rewrite that then fails takes it back.
     if (dizCount == 2 && repairDoubleDiz(path)) {
         state.Totals.DoubleDiz += 1;

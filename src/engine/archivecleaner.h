@@ -12,6 +12,7 @@ namespace arcsweep {
 class PurgeMatcher;
 class RunFiles;
 class RunHost;
+class VerdictStore;
 class Yielder;
 
 // Cleans every archive that the main window's file list shows for the folder the
@@ -21,8 +22,9 @@ class Yielder;
 // are gathered and written in one rewrite at its end.
 class ArchiveCleaner {
 public:
-    ArchiveCleaner(RunHost &host, RunFiles &files, const PurgeMatcher &matcher, Yielder &yielder)
-        : host_(host), files_(files), matcher_(matcher), yielder_(yielder) {}
+    ArchiveCleaner(RunHost &host, RunFiles &files, const PurgeMatcher &matcher, Yielder &yielder,
+                   VerdictStore &store)
+        : host_(host), files_(files), matcher_(matcher), yielder_(yielder), store_(store) {}
 
     // The folder tree of this run, links resolved: an archive reached through a link
     // to a file outside it is tested and reported, and nothing is changed through it.
@@ -45,10 +47,13 @@ private:
     struct Walk {
         int nfoCount = 0; // ".nfo" entries the archive keeps
         int purged = 0;   // entries whose deletion was gathered
+        int matched = 0;  // entries a purge pattern matched, purged or not
         bool damaged = false;
         bool stopped = false; // a stop came during the walk
     };
     qint64 beginArchive(int index, const QString &path, bool mayChange);
+    // An archive left alone as unchanged: counted as processed, its ".nfo" entries as found.
+    Next skipArchive(int index, const QString &path, const QString &folder, int nfoCount);
     Walk walkEntries(int index, const QString &path, bool mayRewrite);
     Next stopArchive(int purged);
     void writeChanges(int index, const QString &path, qint64 sizeBefore, int purged);
@@ -72,10 +77,13 @@ private:
     RunFiles &files_;
     const PurgeMatcher &matcher_;
     Yielder &yielder_;
+    VerdictStore &store_;
     QString tree_;
     QString start_;
     std::unique_ptr<QTemporaryDir> dryScratch_; // a dry run's extractions go here
     bool repaired_ = false;                     // this archive's repair is counted
+    bool doubleDiz_ = false;                    // this archive holds two "file_id.diz"
+    QStringList listed_; // the archive's entry names as listed (for the verdict store)
 };
 
 } // namespace arcsweep

@@ -29,8 +29,13 @@ private:
 } // namespace
 
 CleanRun::CleanRun(RunHost &host)
-    : host_(host), files_(host.state()), yielder_(host), cleaner_(host, files_, matcher_, yielder_),
-      walk_(host, cleaner_, files_, yielder_) {}
+    : host_(host), files_(host.state()), yielder_(host),
+      cleaner_(host, files_, matcher_, yielder_, store_),
+      walk_(host, cleaner_, files_, yielder_, store_) {
+    store_.onWriteFailure = [this](const QString &path, const QString &cause) {
+        files_.notWritten(path, cause);
+    };
+}
 
 int CleanRun::exitStatus() const {
     return exitStatus_ == ExitStatus::Completed && files_.anyNotWritten() ? ExitStatus::NotWritten
@@ -138,6 +143,14 @@ void CleanRun::startRun() {
     yielder_.reset();
     yielder_.clearCounts();
     loadPurgeList();
+    // Only a run asked to skip unchanged archives opens the verdict store; a dry run
+    // reads it and writes nothing.
+    if (state.SkipUnchanged) {
+        const QString note =
+            store_.open(state.file(DataFile::VerdictStore), state.DryRun, state.retestDays());
+        if (!note.isEmpty())
+            RunFiles::toStderr(note);
+    }
     // The running look.
     host_.setRunLook(true);
     host_.setCleanButtonCaption(QStringLiteral("&Abort"));
@@ -206,6 +219,15 @@ void CleanRun::endOfRun() {
     // A stop by Esc or by closing records nothing.
     files_.progress().clear();
     files_.closeLists();
+    if (store_.isOpen()) {
+        store_.close();
+        if (state.unattended() && store_.skipped() > 0)
+            RunFiles::toStderr(
+                QStringLiteral("Arcsweep: %1 archives skipped as unchanged, tested since %2")
+                    .arg(store_.skipped())
+                    .arg(QDateTime::fromSecsSinceEpoch(store_.oldestSkipped())
+                             .toString(QStringLiteral("yyyy-MM-dd"))));
+    }
     if (state.AbortRequested) {
         state.AbortRequested = false;
         return;

@@ -4,6 +4,7 @@
 #include "engine/folderwalk.h"
 #include "engine/purgematcher.h"
 #include "engine/runfiles.h"
+#include "engine/verdictstore.h"
 #include "engine/yielder.h"
 
 #include <QString>
@@ -56,6 +57,7 @@ private:
     RunFiles files_;
     Yielder yielder_;
     PurgeMatcher matcher_;
+    VerdictStore store_{matcher_};
     ArchiveCleaner cleaner_;
     FolderWalk walk_;
     QString savedFolder_;

@@ -6,6 +6,7 @@
 #include "engine/archivecleaner.h"
 #include "engine/runfiles.h"
 #include "engine/runhost.h"
+#include "engine/verdictstore.h"
 #include "engine/yielder.h"
 
 #include <QSet>
@@ -95,20 +96,29 @@ void FolderWalk::WalkFolder(const QString &start) {
         }
         host_.setFilePath(folder);
         // The workers test this folder's archives and those of the folder visited next
-        // ahead of their turn; the cleaning takes each verdict in its order.
+        // ahead of their turn; the cleaning takes each verdict in its order. An archive
+        // to be skipped as unchanged is decided here, before it is queued, so that no
+        // worker reads it.
         QString base = folder;
         if (base.size() > 1 && base.endsWith(u'/'))
             base.chop(1);
         QStringList ahead;
-        for (int i = 0; i < host_.fileCount(); ++i)
-            ahead.append(base == u"/" ? u'/' + host_.fileName(i) : base + u'/' + host_.fileName(i));
+        for (int i = 0; i < host_.fileCount(); ++i) {
+            const QString path =
+                base == u"/" ? u'/' + host_.fileName(i) : base + u'/' + host_.fileName(i);
+            if (!store_.decide(path))
+                ahead.append(path);
+        }
         const QString next = !names.isEmpty()   ? folder + names.first() + u'/'
                              : !pending.empty() ? pending.back()
                                                 : QString();
         if (!next.isEmpty() && !isKeepFolder(next, state.KeepPurged))
-            ahead += archivesIn(next);
+            for (const QString &path : archivesIn(next))
+                if (!store_.decide(path))
+                    ahead.append(path);
         host_.zip().TestAhead(ahead);
         cleaner_.CleanFolderArchives();
+        store_.commit(); // one batch of verdicts per folder
 
         for (auto it = names.crbegin(); it != names.crend(); ++it)
             pending.push_back(folder + *it + u'/');

@@ -7,6 +7,7 @@ namespace arcsweep {
 class ArchiveCleaner;
 class RunFiles;
 class RunHost;
+class VerdictStore;
 class Yielder;
 
 // Visits a folder and every folder below it, depth first, and has each one's
@@ -16,8 +17,9 @@ class Yielder;
 // however deep the tree, it cannot run out of call stack.
 class FolderWalk {
 public:
-    FolderWalk(RunHost &host, ArchiveCleaner &cleaner, RunFiles &files, Yielder &yielder)
-        : host_(host), cleaner_(cleaner), files_(files), yielder_(yielder) {}
+    FolderWalk(RunHost &host, ArchiveCleaner &cleaner, RunFiles &files, Yielder &yielder,
+               VerdictStore &store)
+        : host_(host), cleaner_(cleaner), files_(files), yielder_(yielder), store_(store) {}
 
     // `folder` ends in a separator ("/" for the root).
     void WalkFolder(const QString &folder);
@@ -27,6 +29,7 @@ private:
     ArchiveCleaner &cleaner_;
     RunFiles &files_;
     Yielder &yielder_;
+    VerdictStore &store_;
 };
 
 } // namespace arcsweep

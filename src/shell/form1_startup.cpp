@@ -119,10 +119,15 @@ bool Form1::Form_Load(SingleInstance *instance, Form3 *splash) {
     // list, so no other folder (a volume's root) is listed or tested on the way.
     const QString settings = state_.file(DataFile::Settings);
     if (QFileInfo(settings).isFile()) {
-        // Further lines hold choices ("KeepPurged=FOLDER"); unknown ones are kept as they are.
+        // Further lines hold choices ("KeepPurged=FOLDER", "SkipUnchanged=1",
+        // "RetestDays=N"); unknown ones are kept as they are. The command line wins.
         settings_ = SettingsFile::read(settings);
         if (state_.KeepPurged.isEmpty())
             state_.KeepPurged = settings_.keepPurged(state_.AppFolder);
+        if (!state_.SkipUnchanged)
+            state_.SkipUnchanged = settings_.skipUnchanged();
+        if (state_.RetestDays < 0)
+            state_.RetestDays = settings_.retestDays();
         const QString folder = settings_.folder();
         if (!folder.isEmpty() && Fs::isDir(folder)) {
             // The folder list shows it (and shutdown saves it again); its archives are

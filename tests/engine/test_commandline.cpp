@@ -22,6 +22,8 @@ TEST(CommandLineParse, OptionsAnywhereBeforeTheEndMarkerAndWordsJoined) {
         QString folder;
         bool dryRun;
         QString keep;
+        bool skip = false;
+        int days = -1;
     };
     using A = CommandLine::Action;
     const QList<Case> cases = {
@@ -40,6 +42,12 @@ TEST(CommandLineParse, OptionsAnywhereBeforeTheEndMarkerAndWordsJoined) {
         {{"Zips", "--keep-purged"}, A::Error, "", false, ""},
         {{"--dry-run"}, A::Error, "", true, ""},
         {{"--dry-run", "--keep-purged", "/k", "Z"}, A::Error, "Z", true, "/k"},
+        {{"--skip-unchanged", "--retest-days", "7", "Z"}, A::Run, "Z", false, "", true, 7},
+        {{"--retest-days=0", "Z"}, A::Run, "Z", false, "", false, 0},
+        {{"--retest-days", "x", "Z"}, A::Error, "", false, ""},
+        {{"--retest-days", "-1", "Z"}, A::Error, "", false, ""},
+        {{"Z", "--retest-days"}, A::Error, "", false, ""},
+        {{"--skip-unchanged"}, A::Error, "", false, ""},
         {{""}, A::Error, "", false, ""}, // an unset variable in a script
         {{"--", ""}, A::Error, "", false, ""},
         {{"My", "", "Zips"}, A::Error, "", false, ""},
@@ -55,6 +63,8 @@ TEST(CommandLineParse, OptionsAnywhereBeforeTheEndMarkerAndWordsJoined) {
         EXPECT_EQ(line.folder, c.folder);
         EXPECT_EQ(line.dryRun, c.dryRun);
         EXPECT_EQ(line.keepPurged, c.keep);
+        EXPECT_EQ(line.skipUnchanged, c.skip);
+        EXPECT_EQ(line.retestDays, c.days);
     }
 }
 
@@ -186,7 +196,7 @@ TEST_F(CommandLineRun, KeepPathsAreBytes) {
 // The settings file: the program rewrites its first line only, and a relative keep
 // folder there is taken from the data folder, wherever the program starts.
 TEST_F(CommandLineRun, SettingsLinesAreKeptAndTheirKeepFolderIsInTheDataFolder) {
-    QByteArray rest = "KeepPurged=Kept Here\r\nName=Caf\xe9\r\n";
+    QByteArray rest = "KeepPurged=Kept Here\r\nName=Caf\xe9\r\nSkipUnchanged=1\r\n";
     for (int i = 0; i < 70; ++i)
         rest += "Choice" + QByteArray::number(i) + "=x\r\n";
     rest += QByteArray(2 * 1024 * 1024, 'v') + "\nlone LF\rlone CR\r\nno line end";
@@ -199,6 +209,8 @@ TEST_F(CommandLineRun, SettingsLinesAreKeptAndTheirKeepFolderIsInTheDataFolder) 
     EXPECT_EQ(Unattended::names(archive), QStringList{"Keep.TXT"});
     EXPECT_EQ(Unattended::names(u.app + "/Kept Here/A.ZIP"), QStringList{"Junk.TXT"});
     EXPECT_FALSE(QFile::exists(elsewhere.filePath("Kept Here")));
+    // "SkipUnchanged=1" has the run keep its verdicts.
+    EXPECT_TRUE(QFile::exists(u.appFile(DataFile::VerdictStore)));
 }
 
 // Damaged archives report on standard error while the run goes on.

@@ -142,7 +142,7 @@ TEST_F(Package, ControlFieldsNameThisVersionAndEveryRuntimeDependency) {
         for (const QString &one : alternatives.split('|'))
             depends.append(one.trimmed().section(' ', 0, 0));
     for (const char *needed : {"libqt6widgets6", "libqt6multimedia6", "libqt6network6", "libzip4",
-                               "libdeflate0", "xdg-utils", "fonts-dejavu-core"})
+                               "libdeflate0", "libsqlite3-0", "xdg-utils", "fonts-dejavu-core"})
         EXPECT_TRUE(depends.contains(needed))
             << needed << " not in " << qPrintable(field("Depends"));
     EXPECT_FALSE(field("Maintainer").isEmpty());
