@@ -1,5 +1,7 @@
 #include "engine/signalstop.h"
 
+#include "common/stopsignalled.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -15,6 +17,7 @@ int pipeFds[2] = {-1, -1};
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void onSignal(int number) {
+    stopSignalled.store(true);
     const int saved = errno;
     const char byte = char(number);
     (void)!::write(pipeFds[1], &byte, 1);

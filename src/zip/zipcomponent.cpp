@@ -4,6 +4,7 @@
 #include "common/entrypath.h"
 #include "common/fs.h"
 #include "common/like.h"
+#include "common/stopsignalled.h"
 #include "common/uniquefd.h"
 #include "zip/zipformat.h"
 #include "zip/ziphandles.h"
@@ -512,10 +513,10 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
         [&](qint64 written) {
             archive.file.written(written);
             reportProgress(std::min(double(written), 0.99 * total), total);
-            return !Abort;
+            return !Abort && !stopSignalled;
         },
         &error);
-    if (outcome != ZipRewrite::Outcome::Written || Abort) {
+    if (outcome != ZipRewrite::Outcome::Written || Abort || stopSignalled) {
         archive.file.rollbackRewrite();
         return outcome == ZipRewrite::Outcome::Failed
                    ? failed(ZipCannotWrite,
@@ -536,8 +537,9 @@ int ZipComponent::applyChanges(ZipOpened &archive) {
         archive.file.rollbackRewrite();
         return rc;
     }
-    // A stop that came during the syncs still abandons the rewrite.
-    if (Abort) {
+    // A stop that came during the syncs still abandons the rewrite, a stop signal even
+    // before the event loop has heard of it.
+    if (Abort || stopSignalled) {
         archive.file.rollbackRewrite();
         return aborted();
     }
