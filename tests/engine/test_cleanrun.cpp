@@ -29,18 +29,6 @@ QByteArray entryData(const QString &archive, const QString &name) {
     return {};
 }
 
-// An archive holding "FILE_ID.DIZ" twice (libzip writes no duplicate names, so the
-// second name is patched in place).
-QString doubleDizArchive(const QString &path) {
-    EXPECT_TRUE(writeZip(path, {{"FILE_ID.DIZ", "Nice Release\r\n"},
-                                {"FILE_ID.DIX", "Nice Release\r\n"},
-                                {"Info.NFO", "info"}}));
-    QByteArray bytes = fileBytes(path);
-    bytes.replace("FILE_ID.DIX", "FILE_ID.DIZ");
-    writeFile(path, bytes);
-    return path;
-}
-
 TEST(ArchiveCleaning, OnlyTheFirstMatchingPatternIsUsedAndAnEmptyLineEndsTheList) {
     // A pattern deletes what its Like match selects and nothing else, in whichever
     // order the patterns come: "file[1].nfo" never takes the entry literally named so.
@@ -86,7 +74,7 @@ TEST(ArchiveCleaning, OneWildcardDeletionTakesSeveralEntriesAndEachStillCounts) 
 TEST(ArchiveCleaning, DoubleDizKeepsOneCopyWithItsContent) {
     HostRun run;
     run.purgeList({"nothing.here"});
-    const QString archive = doubleDizArchive(run.tree + "/Double.ZIP");
+    const QString archive = writeDoubleDizArchive(run.tree + "/Double.ZIP");
     ASSERT_EQ(HostRun::names(archive).count("FILE_ID.DIZ"), 2);
     run.clean();
     QStringList names = HostRun::names(archive);
@@ -127,7 +115,7 @@ TEST(ArchiveCleaning, DoubleDizRepairChangesNothingWhenTheCopyCannotBeTakenOut) 
             const RawEntry diz = rawEntry("file_id.diz", QByteArray(65 << 20, 'd'), true);
             ASSERT_TRUE(writeRawZip(archive, rawZip({diz, rawEntry("Info.NFO", "info"), diz})));
         } else {
-            doubleDizArchive(archive);
+            writeDoubleDizArchive(archive);
             QDir(run.state.tempFolder()).removeRecursively();
             writeFile(run.state.tempFolder(), "in the way");
         }

@@ -21,17 +21,6 @@ using namespace arcsweep::test;
 
 namespace {
 
-// An archive holding "FILE_ID.DIZ" twice (libzip writes no duplicate names, so the
-// second name is patched in place).
-void doubleDizArchive(const QString &path) {
-    EXPECT_TRUE(writeZip(path, {{"FILE_ID.DIZ", "Nice Release\r\n"},
-                                {"FILE_ID.DIX", "Nice Release\r\n"},
-                                {"Info.NFO", "info"}}));
-    QByteArray bytes = fileBytes(path);
-    bytes.replace("FILE_ID.DIX", "FILE_ID.DIZ");
-    writeFile(path, bytes);
-}
-
 void damagedArchive(const QString &path) {
     EXPECT_TRUE(writeZip(path, {{"Keep.TXT", QByteArray(2000, 'k'), true}}));
     EXPECT_TRUE(corruptByte(path, 100));
@@ -110,7 +99,7 @@ TEST(SkipUnchanged, RunsThatSkipLeaveWhatFullRunsLeave) {
         run->zip("Sub/Nfos.ZIP", {"A.NFO", "B.nfo", "Keep.TXT"});
         run->zip("Sub/Later.ZIP", {"Keep.TXT", "Extra.DAT"});
         run->zip("Sub/Deeper/Plain2.ZIP", {"Keep.TXT"});
-        doubleDizArchive(run->tree + "/Sub/Double.ZIP");
+        writeDoubleDizArchive(run->tree + "/Sub/Double.ZIP");
         damagedArchive(run->tree + "/Sub/Deeper/Damaged.ZIP");
     }
     // What the workers tested ahead (on their threads) in the last pass.

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,6 +123,16 @@ int runInChild(const std::function<int()> &work, bool asNobody) {
     if (child > 0)
         ::waitpid(child, &status, 0);
     return got && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : -1;
+}
+
+QString writeDoubleDizArchive(const QString &path) {
+    EXPECT_TRUE(writeZip(path, {{"FILE_ID.DIZ", "Nice Release\r\n"},
+                                {"FILE_ID.DIX", "Nice Release\r\n"},
+                                {"Info.NFO", "info"}}));
+    QByteArray bytes = fileBytes(path);
+    bytes.replace("FILE_ID.DIX", "FILE_ID.DIZ");
+    EXPECT_TRUE(writeFile(path, bytes));
+    return path;
 }
 
 } // namespace arcsweep::test

@@ -27,6 +27,10 @@ QList<ZipFixtureEntry> readZip(const QString &path, bool *ok = nullptr);
 QByteArray fileBytes(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
 
+// An archive holding "FILE_ID.DIZ" twice, then "Info.NFO" (libzip writes no duplicate
+// names, so the second name is patched in place). Returns `path`.
+QString writeDoubleDizArchive(const QString &path);
+
 // Flips the bits of the byte at `offset` (negative: counted from the end).
 bool corruptByte(const QString &path, qint64 offset);
 
